@@ -1,0 +1,20 @@
+#!/bin/sh
+# Builds the program for 32-bit Windows (build/i686) and, where this machine
+# cannot run 32-bit code, also for 64-bit Windows (build/x86_64), which is then
+# what runs under Wine here. Prints the folder of the build to run.
+set -e
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+build() {
+    cmake -S "$root" -B "$root/build/$1" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$1.cmake" >&2
+    cmake --build "$root/build/$1" -j "$(nproc)" >&2
+}
+
+build i686
+if "$root/scripts/wine-arch.sh" | grep -qx i686; then
+    echo "$root/build/i686"
+else
+    build x86_64
+    echo "$root/build/x86_64"
+fi

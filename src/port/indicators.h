@@ -1,0 +1,35 @@
+// The thirteen indicators of the control panel (eight output LEDs mirroring
+// D0 to D7, five sensor lamps) and the operations that write the data lines.
+#ifndef INDICATORS_H
+#define INDICATORS_H
+
+#include <windows.h>
+
+constexpr int OUTPUT_SLOTS = 8;        // slots 0 to 7: output LED of data bit i
+constexpr int FIRST_SENSOR_SLOT = 8;   // slots 8 to 12: "Capteur 1" to "Capteur 5"
+constexpr int INDICATOR_SLOTS = 13;
+
+struct IndicatorImageSet {
+    HBITMAP ledOff;        // bitmap 106, dark red LED
+    HBITMAP ledOn;         // bitmap 105, bright red LED
+    HBITMAP sensorActive;  // bitmap 107, blue dot
+    HBITMAP sensorIdle;    // bitmap 108, plain dark square
+};
+
+// Base-2 digits, least significant first, as '0' and '1'; never empty.
+struct BinaryDigits {
+    char text[17];
+};
+
+extern HWND IndicatorButtons[INDICATOR_SLOTS];             // bitmap buttons by slot
+extern IndicatorImageSet IndicatorImages;                   // the four pictures
+extern unsigned char ExtinguishFlags[OUTPUT_SLOTS];         // 1: shown unlit at every tick
+
+void ShowIndicator(int slot, HBITMAP image);
+void ClearOutputs();
+void ShowSensorsIdle();
+void WriteOutputs(short port, short value);
+BinaryDigits ToBinaryDigits(short value);
+void ExtinguishTick();
+
+#endif

@@ -1,0 +1,6 @@
+#include "handles.h"
+
+HINSTANCE Instance;
+HWND MainWindow;
+HWND ControlPanel;
+HWND DelaySlider;

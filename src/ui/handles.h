@@ -1,0 +1,19 @@
+// Process-wide window handles and timer identifiers shared by the shell, the
+// effects and the polling. All timers are set on MainWindow.
+#ifndef HANDLES_H
+#define HANDLES_H
+
+#include <windows.h>
+
+constexpr UINT_PTR TIMER_SENSOR_POLL = 101;   // 1 ms: PollSensors
+constexpr UINT_PTR TIMER_K2000 = 102;         // 10 ms: RunK2000
+constexpr UINT_PTR TIMER_SENSOR_RESET = 103;  // 500 ms: SensorResetTick
+constexpr UINT_PTR TIMER_CHENILLARD = 104;    // 10 ms: RunChenillard
+constexpr UINT_PTR TIMER_EXTINGUISH = 106;    // 1 ms: ExtinguishTick
+
+extern HINSTANCE Instance;  // the program's module, for its resources
+extern HWND MainWindow;     // receiver of every timer
+extern HWND ControlPanel;   // the panel whose controls are read and written
+extern HWND DelaySlider;    // trackbar 1018; its position is the step delay
+
+#endif

@@ -1,0 +1,28 @@
+#!/bin/sh
+# Static checks of the built files: the library exports ordinals 1 and 2 and no
+# names; the program imports it by those ordinals; both need only system DLLs.
+objdump=$1 exe=$2 dll=$3
+fail=0
+check() {
+    if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; fail=1; fi
+}
+
+dllp=$("$objdump" -p "$dll")
+exports=$(echo "$dllp" | sed -n '/^Export Address Table -- Ordinal Base/,/^$/p' | grep 'Export RVA')
+imports=$("$objdump" -p "$exe" | sed -n '/DLL Name: INPOUT32.dll/,/^$/p' | sed '1,2d;/^$/d')
+
+check "library names itself INPOUT32.dll" 'echo "$dllp" | grep -Eq "^Name[[:space:]]+[0-9a-f]+ INPOUT32.dll$"'
+check "library exports ordinals 1 and 2 only" \
+    '[ "$(echo "$exports" | grep -o "+base\[ *[0-9]*\]" | tr -d " " | tr "\n" ,)" = "+base[1],+base[2]," ]'
+check "library exports no names" \
+    'echo "$dllp" | grep -Eq "\[Name Pointer/Ordinal\] Table[[:space:]]+0+$"'
+check "program imports INPOUT32.dll ordinals 1 and 2, by ordinal" \
+    '[ "$(echo "$imports" | awk "{print \$2, \$3}" | sort | tr "\n" ,)" = "1 <none>,2 <none>," ]'
+for f in "$exe" "$dll"; do
+    deps=$("$objdump" -p "$f" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+    bad=$(echo "$deps" | tr ' ' '\n' | grep -Ev '^(kernel32|user32|gdi32|comctl32|msvcrt|advapi32|inpout32)\.dll$|^$' || true)
+    check "$(basename "$f") imports only system DLLs: $deps" '[ -z "$bad" ]'
+done
+echo "INPOUT32.dll imports of $(basename "$exe"):"
+echo "$imports"
+exit $fail

@@ -1,0 +1,43 @@
+// Windows for tests of the operations before or without the control panel: a
+// main window for the timers, thirteen bitmap buttons, the delay slider and
+// the status box, bound to the process-wide handles as the panel binds them.
+#ifndef TESTWIN_H
+#define TESTWIN_H
+
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+#include "simport.h"
+
+struct TestPanel {
+    HWND main;
+    HWND panel;
+    HWND buttons[13];
+    HWND slider;
+    HWND statusBox;
+};
+
+// Creates the windows and binds IndicatorButtons, IndicatorImages (four
+// distinct small bitmaps), MainWindow, ControlPanel and DelaySlider.
+TestPanel CreateTestPanel();
+void DestroyTestPanel(TestPanel& p);
+
+// The picture a button shows, as the name of the IndicatorImages field
+// ("ledOff", "ledOn", "sensorActive", "sensorIdle"), "none" or "other".
+const char* ShownImage(int slot);
+
+// Names of the pictures on slots first..last, joined by spaces.
+std::string ShownImages(int first, int last);
+
+// Dispatches messages until pred is true or the deadline passes.
+bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs);
+void PumpFor(DWORD ms);
+
+// Journal access for tests: the writes since a mark.
+int64_t JournalMark();
+std::vector<SimPortWrite> JournalSince(int64_t mark);
+std::vector<int> ValuesSince(int64_t mark);  // the 16-bit values, as signed shorts
+double TicksToMs(int64_t ticks);
+
+#endif
