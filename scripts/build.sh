@@ -4,17 +4,18 @@
 # what runs under Wine here. Prints the folder of the build to run.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
+build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 
 build() {
-    cmake -S "$root" -B "$root/build/$1" -DCMAKE_BUILD_TYPE=Release \
+    cmake -S "$root" -B "$build_root/$1" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$1.cmake" >&2
-    cmake --build "$root/build/$1" -j "$(nproc)" >&2
+    cmake --build "$build_root/$1" -j "$(nproc)" >&2
 }
 
 build i686
 if "$root/scripts/wine-arch.sh" | grep -qx i686; then
-    echo "$root/build/i686"
+    echo "$build_root/i686"
 else
     build x86_64
-    echo "$root/build/x86_64"
+    echo "$build_root/x86_64"
 fi

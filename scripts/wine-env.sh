@@ -1,9 +1,10 @@
 # Sourced by the run and test scripts: a private Wine prefix under build/, an
 # Xvfb display of its own and a persistent wineserver. Cleans up on exit.
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
+build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 arch=$("$root/scripts/wine-arch.sh")
 
-export WINEPREFIX="$root/build/wineprefix"
+export WINEPREFIX="$build_root/wineprefix"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 export LANG=C.UTF-8
