@@ -18,6 +18,8 @@ check "library exports no names" \
     'echo "$dllp" | grep -Eq "\[Name Pointer/Ordinal\] Table[[:space:]]+0+$"'
 check "program imports INPOUT32.dll ordinals 1 and 2, by ordinal" \
     '[ "$(echo "$imports" | awk "{print \$2, \$3}" | sort | tr "\n" ,)" = "1 <none>,2 <none>," ]'
+check "program imports InitCommonControls from COMCTL32.dll as ordinal 17" \
+    '[ "$("$objdump" -p "$exe" | sed -n "/DLL Name: COMCTL32.dll/,/^$/p" | sed "1,2d;/^$/d" | awk "{print \$2, \$3}")" = "17 <none>" ]'
 for f in "$exe" "$dll"; do
     deps=$("$objdump" -p "$f" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
     bad=$(echo "$deps" | tr ' ' '\n' | grep -Ev '^(kernel32|user32|gdi32|comctl32|msvcrt|advapi32|inpout32)\.dll$|^$' || true)

@@ -1,2 +1,135 @@
+// Application entry and main window: class, creation, the message loop and
+// the dispatch of every timer of the program.
 #include <windows.h>
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include <commctrl.h>
+#include "effects.h"
+#include "handles.h"
+#include "indicators.h"
+#include "panel.h"
+#include "port.h"
+#include "resource.h"
+
+static MSG Message;            // the last message retrieved; its wParam is the exit code
+static UINT_PTR TimerSlot101;  // what SetTimer returned for sensor polling
+static UINT_PTR TimerSlot103;  // what SetTimer returned for the sensor reset
+
+static const char MAIN_CLASS[] = "VelkarisClasse";
+static const char MAIN_TITLE[] =
+    "Testeur d'entrées/Sorties sur Port Parallèle      _-=<TRAVEK>=-_          By Velkaris ";
+static const DWORD MAIN_STYLE = 0x90CB0000;  // popup, visible, caption, system menu, minimise, maximise
+
+#if !defined(_WIN64)
+static_assert(sizeof(WNDCLASSEXA) == 48, "window-class record of a 32-bit build");
+#endif
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+static ATOM RegisterMainClass()
+{
+    WNDCLASSEXA wc;
+    wc.cbSize = sizeof(wc);
+    wc.style = 0;
+    wc.lpfnWndProc = MainWndProc;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = Instance;
+    wc.hIcon = LoadIconA(Instance, "Logo");
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszMenuName = MAKEINTRESOURCEA(IDM_MAIN);
+    wc.lpszClassName = MAIN_CLASS;
+    wc.hIconSm = LoadIconA(Instance, "Logo");
+    return RegisterClassExA(&wc);
+}
+
+static void OnCreate(HWND window)
+{
+    InitCommonControls();
+    ControlPanel = CreateDialogParamA(Instance, MAKEINTRESOURCEA(IDD_CONTROL_PANEL), window,
+                                      ControlPanelProc, 0);
+    if (!ControlPanel)
+        MessageBoxA(nullptr, "Impossible de créer le module principal", "Erreur", 0);
+    KeepGroundBeneathControls(ControlPanel);
+    ShowWindow(ControlPanel, SW_SHOW);
+    PortWrite(DATA_PORT, 0);
+    TimerSlot101 = SetTimer(window, TIMER_SENSOR_POLL, 1, nullptr);
+    TimerSlot103 = SetTimer(window, TIMER_SENSOR_RESET, 500, nullptr);
+}
+
+static void OnClose(HWND window)
+{
+    if (MessageBoxA(window, "Désirez vous quitter l'application ?", "Quitter", 0x21) == IDOK)
+        DestroyWindow(window);
+}
+
+static void OnMenuCommand(HWND window, WORD command)
+{
+    if (command == IDM_QUIT)
+        PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+static void OnTimer(WPARAM timer)
+{
+    switch (timer) {
+    case TIMER_SENSOR_POLL:
+        PollSensors();
+        break;
+    case TIMER_K2000:
+        RunK2000();
+        break;
+    case TIMER_SENSOR_RESET:
+        SensorResetTick();
+        break;
+    case TIMER_CHENILLARD:
+        RunChenillard();
+        break;
+    case TIMER_EXTINGUISH:
+        ExtinguishTick();
+        break;
+    }
+}
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_CLOSE:
+        OnClose(window);
+        return 0;
+    case WM_COMMAND:
+        OnMenuCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        OnTimer(wParam);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+{
+    Instance = instance;
+    if (RegisterMainClass() == 0) {
+        MessageBoxA(nullptr, "L'enregistrement de la classe de la fenetre a échoué !",
+                    "Attention! Erreur!", 0x1030);
+        return 0;
+    }
+    MainWindow = CreateWindowExA(WS_EX_CONTEXTHELP, MAIN_CLASS, MAIN_TITLE, MAIN_STYLE, 200, 200, 800,
+                                 600, nullptr, nullptr, Instance, nullptr);
+    if (!MainWindow) {
+        MessageBoxA(nullptr, "La création de la fenetre a echouée!", "Erreur Fatale!", 0x1030);
+        return 0;
+    }
+    ShowWindow(MainWindow, showCommand);
+    UpdateWindow(MainWindow);
+    while (GetMessageA(&Message, nullptr, 0, 0)) {
+        TranslateMessage(&Message);
+        DispatchMessageA(&Message);
+    }
+    return static_cast<int>(Message.wParam);
+}
