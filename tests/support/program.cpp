@@ -1,0 +1,139 @@
+#include "program.h"
+#include <vector>
+
+static std::string OwnFolder()
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir(exe);
+    dir.resize(dir.find_last_of("\\/") + 1);
+    return dir;
+}
+
+static HWND FindPanel(HWND main)
+{
+    for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[32];
+        if (GetClassNameA(c, cls, sizeof(cls)) && strcmp(cls, "#32770") == 0)
+            return c;
+    }
+    return nullptr;
+}
+
+struct FindArgs {
+    DWORD pid;
+    HWND found;
+};
+
+static BOOL CALLBACK FindMainOfProcess(HWND w, LPARAM lp)
+{
+    FindArgs* args = reinterpret_cast<FindArgs*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    char cls[32];
+    if (pid == args->pid && GetClassNameA(w, cls, sizeof(cls)) && strcmp(cls, "VelkarisClasse") == 0) {
+        args->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+#include "testwin.h"
+
+bool StartProgram(Program& p, const char* exeName)
+{
+    p = Program();
+    p.startMark = JournalMark();
+    std::string cmd = "\"" + OwnFolder() + exeName + "\"";
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        OwnFolder().c_str(), &si, &p.process))
+        return false;
+    WaitForInputIdle(p.process.hProcess, 10000);
+    FindArgs args = { p.process.dwProcessId, nullptr };
+    bool shown = WaitFor([&] {
+        args.found = nullptr;
+        EnumWindows(FindMainOfProcess, reinterpret_cast<LPARAM>(&args));
+        return args.found && IsWindowVisible(args.found) && FindPanel(args.found) &&
+               IsWindowVisible(FindPanel(args.found));
+    }, 20000);
+    if (!shown)
+        return false;
+    p.main = args.found;
+    p.panel = FindPanel(p.main);
+    return Responds(p, 10000);
+}
+
+void StopProgram(Program& p)
+{
+    if (!p.process.hProcess)
+        return;
+    if (WaitForSingleObject(p.process.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(p.process.hProcess, 1);
+        WaitForSingleObject(p.process.hProcess, 10000);
+    }
+    CloseHandle(p.process.hProcess);
+    CloseHandle(p.process.hThread);
+    p = Program();
+}
+
+HWND Control(const Program& p, int id)
+{
+    return GetDlgItem(p.panel, id);
+}
+
+void Click(HWND button)
+{
+    SendMessageA(button, BM_CLICK, 0, 0);
+}
+
+void ClickLater(HWND button)
+{
+    PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+void TypeText(HWND edit, const std::string& text)
+{
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    SendMessageA(edit, WM_CHAR, VK_BACK, 0);
+    for (char c : text)
+        SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 1);
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t buf[512] = {};
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, &got);
+    return buf;
+}
+
+HWND WaitForBox(const wchar_t* caption, DWORD timeoutMs)
+{
+    HWND box = nullptr;
+    WaitFor([&] {
+        box = FindWindowW(L"#32770", caption);
+        return box && IsWindowVisible(box);
+    }, timeoutMs);
+    return box;
+}
+
+std::wstring BoxText(HWND box)
+{
+    return TextOf(GetDlgItem(box, 0xFFFF));
+}
+
+void AnswerBox(HWND box, int button)
+{
+    PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
+    WaitFor([&] { return !IsWindow(box); }, 5000);
+}
+
+bool Responds(const Program& p, DWORD timeoutMs)
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(p.main, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+}
