@@ -17,10 +17,25 @@ static LONG64 Now()
     return t.QuadPart;
 }
 
+// Far more writes than any session makes; above it, 2n+2 stamps would overflow.
+constexpr LONG64 MAX_WRITES = LONG64(1) << 60;
+
 static bool HeaderOk(const SimPortState* s)
 {
     return s->magic == SIMPORT_MAGIC && s->version == SIMPORT_VERSION &&
            s->size == sizeof(SimPortState) && s->capacity == SIMPORT_JOURNAL_CAPACITY;
+}
+
+static bool CountersOk(SimPortState* s)
+{
+    LONG64 w = AtomicLoad64(&s->writes);
+    return w >= 0 && w < MAX_WRITES && AtomicLoad64(&s->reads) >= 0;
+}
+
+// The reset count after one more repair, wrapping instead of overflowing.
+static LONG NextResets(const SimPortState* s)
+{
+    return static_cast<LONG>((static_cast<uint32_t>(s->resets) + 1) & 0x7FFFFFFF);
 }
 
 // Fills a clean state. `resets` survives so that tools can see a repair.
@@ -62,8 +77,8 @@ static void Unlock()
 static void Repair(SimPortState* s)
 {
     Lock();
-    if (!HeaderOk(s) || AtomicLoad64(&s->writes) < 0)
-        Initialise(s, s->resets + 1);
+    if (!HeaderOk(s) || !CountersOk(s))
+        Initialise(s, NextResets(s));
     Unlock();
 }
 
@@ -85,8 +100,8 @@ SimPortState* SimPortAttach()
     }
     if (!existed)
         Initialise(s, 0);
-    else if (!HeaderOk(s) || AtomicLoad64(&s->writes) < 0)
-        Initialise(s, s->resets + 1);
+    else if (!HeaderOk(s) || !CountersOk(s))
+        Initialise(s, NextResets(s));
     Unlock();
     g_state = s;  // the mapping handle stays open for the life of the process
     return s;
@@ -94,7 +109,7 @@ SimPortState* SimPortAttach()
 
 bool SimPortValidate(SimPortState* s)
 {
-    if (HeaderOk(s) && AtomicLoad64(&s->writes) >= 0)
+    if (HeaderOk(s) && CountersOk(s))
         return true;
     Repair(s);
     return false;
@@ -120,15 +135,22 @@ int16_t SimPortRead(SimPortState* s, uint16_t port)
 void SimPortWriteValue(SimPortState* s, uint16_t port, uint16_t value)
 {
     SimPortValidate(s);
-    LONG64 ticks = Now();
-    LONG64 n = InterlockedIncrement64(&s->writes) - 1;
+    // Claims n with the time read after seeing n-1 claimed, so that ticks never
+    // go backwards along the journal however many processes write at once.
+    LONG64 n, ticks;
+    do {
+        n = AtomicLoad64(&s->writes);
+        ticks = Now();
+    } while (InterlockedCompareExchange64(&s->writes, static_cast<LONG64>(static_cast<uint64_t>(n) + 1), n) != n);
     SimPortEntry* e = &s->journal[static_cast<uint64_t>(n) % SIMPORT_JOURNAL_CAPACITY];
-    InterlockedExchange64(&e->stamp, 2 * n + 1);
+    // Unsigned arithmetic: a count corrupted under us must not overflow.
+    LONG64 stamp = static_cast<LONG64>(2 * static_cast<uint64_t>(n) + 1);
+    InterlockedExchange64(&e->stamp, stamp);
     e->ticks = ticks;
     e->port = port;
     e->value = value;
     e->reserved = 0;
-    InterlockedExchange64(&e->stamp, 2 * n + 2);
+    InterlockedExchange64(&e->stamp, stamp + 1);
     if (port == SIMPORT_DATA)
         InterlockedExchange(&s->data, value & 0xFF);
     else if (port == SIMPORT_CONTROL)
@@ -145,7 +167,32 @@ void SimPortSetStatus(SimPortState* s, int32_t value)
 int64_t SimPortWriteCount(SimPortState* s)
 {
     LONG64 w = AtomicLoad64(&s->writes);
-    return w < 0 ? 0 : w;
+    return w < 0 || w >= MAX_WRITES ? 0 : w;
+}
+
+// True if some entry after n, up to total, is complete: n is then not just the
+// newest write still in progress.
+static bool LaterEntryComplete(SimPortState* s, int64_t n, int64_t total)
+{
+    for (int64_t k = n + 1; k < total; ++k) {
+        SimPortEntry* e = &s->journal[static_cast<uint64_t>(k) % SIMPORT_JOURNAL_CAPACITY];
+        if (AtomicLoad64(&e->stamp) == 2 * k + 2)
+            return true;
+    }
+    return false;
+}
+
+// Waits a little for entry n's writer to finish; false if it never does (a
+// writer that died or a torn entry).
+static bool WaitForEntry(SimPortState* s, int64_t n)
+{
+    SimPortEntry* e = &s->journal[static_cast<uint64_t>(n) % SIMPORT_JOURNAL_CAPACITY];
+    for (int i = 0; i < 20; ++i) {
+        if (AtomicLoad64(&e->stamp) >= 2 * n + 2)
+            return true;
+        Sleep(1);
+    }
+    return false;
 }
 
 size_t SimPortCopyJournal(SimPortState* s, int64_t from, SimPortWrite* out, size_t max,
@@ -167,8 +214,18 @@ size_t SimPortCopyJournal(SimPortState* s, int64_t from, SimPortWrite* out, size
         const SimPortEntry* e = &s->journal[static_cast<uint64_t>(n) % SIMPORT_JOURNAL_CAPACITY];
         LONG64 want = 2 * n + 2;
         LONG64 before = AtomicLoad64(const_cast<volatile LONG64*>(&e->stamp));
-        if (before < want)
-            break;  // still being written: stop here, the reader comes back later
+        if (before < want) {
+            // The newest write still in progress: stop, the reader comes back later.
+            if (!LaterEntryComplete(s, n, total))
+                break;
+            // Later writes are whole: give this one a moment, then skip it as torn.
+            if (!WaitForEntry(s, n)) {
+                ++lost;
+                ++n;
+                continue;
+            }
+            before = AtomicLoad64(const_cast<volatile LONG64*>(&e->stamp));
+        }
         SimPortWrite w;
         w.seq = n;
         w.ticks = e->ticks;

@@ -23,11 +23,15 @@
 //       72  ...   journal          SIMPORT_JOURNAL_CAPACITY entries of 24 bytes
 //
 // Journal: the write with sequence number n (0, 1, 2 ...) lives in entry
-// n % capacity. A writer claims n by incrementing `writes`, sets the entry's
-// stamp to 2n+1, fills the entry, then sets the stamp to 2n+2. A reader copies
-// an entry and accepts it only if the stamp reads 2n+2 both before and after
-// the copy; an entry with a later stamp was overwritten (dropped), one with an
-// earlier stamp is still being written. Writers never wait for readers.
+// n % capacity. A writer claims n by moving `writes` from n to n+1 with a
+// compare-exchange, reading the clock in between (so ticks never decrease
+// along the journal), sets the entry's stamp to 2n+1, fills the entry, then
+// sets the stamp to 2n+2. A reader copies an entry and accepts it only if the
+// stamp reads 2n+2 both before and after the copy; an entry with a later stamp
+// was overwritten (dropped); one with an earlier stamp is still being written,
+// unless later entries are whole and it stays so for a moment: then it is torn
+// (its writer died, or another process scribbled on it) and is skipped as
+// dropped. Writers never wait for readers.
 #ifndef SIMPORT_H
 #define SIMPORT_H
 
@@ -104,7 +108,8 @@ int64_t SimPortWriteCount(SimPortState* s);
 size_t SimPortCopyJournal(SimPortState* s, int64_t from, SimPortWrite* out, size_t max,
                           int64_t* next, int64_t* dropped);
 
-// Checks the header and counters; a state that fails is re-initialised
+// Checks the header and counters (`writes` and `reads` not negative, `writes`
+// below 2^60); a state that fails is re-initialised
 // (journal emptied, registers at their start values, `resets` incremented).
 // Returns true if the state was valid.
 bool SimPortValidate(SimPortState* s);

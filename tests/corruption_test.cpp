@@ -1,0 +1,187 @@
+// A shared state corrupted by another process of the session: the library
+// neither crashes nor trusts it; it starts a clean state and counts the repair
+// in `resets`, and readers never get a torn journal entry.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <functional>
+#include <string>
+#include <vector>
+#include "program.h"
+#include "simport.h"
+#include "testwin.h"
+
+typedef short(__stdcall* ReadEntry)(short);
+typedef void(__stdcall* WriteEntry)(short, short);
+
+static ReadEntry LibRead()
+{
+    return reinterpret_cast<ReadEntry>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("INPOUT32.dll"), MAKEINTRESOURCEA(1))));
+}
+
+static WriteEntry LibWrite()
+{
+    return reinterpret_cast<WriteEntry>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("INPOUT32.dll"), MAKEINTRESOURCEA(2))));
+}
+
+static SimPortState* Port()
+{
+    return SimPortAttach();
+}
+
+struct Corruption {
+    const char* name;
+    std::function<void(SimPortState*)> apply;
+};
+
+static const std::vector<Corruption>& Corruptions()
+{
+    static const std::vector<Corruption> list = {
+        { "wrong magic", [](SimPortState* s) { s->magic = 0x12345678; } },
+        { "wrong version", [](SimPortState* s) { s->version = SIMPORT_VERSION + 1; } },
+        { "wrong size", [](SimPortState* s) { s->size = 72; } },
+        { "wrong capacity", [](SimPortState* s) { s->capacity = 0; } },
+        { "negative writes", [](SimPortState* s) { s->writes = -5; } },
+        { "writes past any stamp", [](SimPortState* s) { s->writes = INT64_MAX; } },
+        { "negative reads", [](SimPortState* s) { s->reads = -1; } },
+    };
+    return list;
+}
+
+static void ExpectCleanHeader(SimPortState* s)
+{
+    EXPECT_EQ(s->magic, SIMPORT_MAGIC);
+    EXPECT_EQ(s->version, SIMPORT_VERSION);
+    EXPECT_EQ(s->size, sizeof(SimPortState));
+    EXPECT_EQ(s->capacity, SIMPORT_JOURNAL_CAPACITY);
+}
+
+TEST(CorruptionTest, AWriteThroughTheLibraryRepairsEachCorruption)
+{
+    WriteEntry write = LibWrite();
+    ASSERT_NE(write, nullptr);
+    for (const Corruption& c : Corruptions()) {
+        SCOPED_TRACE(c.name);
+        write(SIMPORT_DATA, 0x11);
+        LONG resets = Port()->resets;
+        SimPortSetStatus(Port(), 0x3F);
+        c.apply(Port());
+        write(SIMPORT_DATA, 0x155);
+        ExpectCleanHeader(Port());
+        EXPECT_EQ(Port()->resets, resets + 1) << "the repair is counted once";
+        EXPECT_EQ(Port()->status, SIMPORT_STATUS_IDLE) << "registers at their start values";
+        EXPECT_EQ(Port()->data, 0x55);
+        EXPECT_EQ(SimPortWriteCount(Port()), 1) << "journal started afresh";
+        std::vector<SimPortWrite> w = JournalSince(0);
+        ASSERT_EQ(w.size(), 1u);
+        EXPECT_EQ(w[0].seq, 0);
+        EXPECT_EQ(w[0].value, 0x155);
+        EXPECT_TRUE(SimPortValidate(Port())) << "clean after the repair";
+        EXPECT_EQ(Port()->resets, resets + 1);
+    }
+}
+
+TEST(CorruptionTest, AReadThroughTheLibraryRepairsToo)
+{
+    ReadEntry read = LibRead();
+    ASSERT_NE(read, nullptr);
+    for (const Corruption& c : Corruptions()) {
+        SCOPED_TRACE(c.name);
+        SimPortSetStatus(Port(), 0x1F);
+        LONG resets = Port()->resets;
+        c.apply(Port());
+        EXPECT_EQ(read(SIMPORT_STATUS), SIMPORT_STATUS_IDLE) << "read from the clean state";
+        ExpectCleanHeader(Port());
+        EXPECT_EQ(Port()->resets, resets + 1);
+        EXPECT_EQ(SimPortWriteCount(Port()), 0);
+    }
+}
+
+TEST(CorruptionTest, ReadersNeverTrustACorruptCount)
+{
+    Port()->writes = -3;
+    EXPECT_EQ(SimPortWriteCount(Port()), 0);
+    EXPECT_TRUE(JournalSince(-10).empty());
+    Port()->writes = INT64_MAX;
+    EXPECT_EQ(SimPortWriteCount(Port()), 0);
+    EXPECT_TRUE(JournalSince(INT64_MAX - 5).empty());
+    EXPECT_FALSE(SimPortValidate(Port()));
+    ExpectCleanHeader(Port());
+}
+
+// Stamps entry seq as still being written, with a value no write made.
+static void Tear(int64_t seq, LONG64 stamp)
+{
+    SimPortEntry* e = &Port()->journal[static_cast<uint64_t>(seq) % SIMPORT_JOURNAL_CAPACITY];
+    e->value = 0xDEAD;
+    e->stamp = stamp;
+}
+
+TEST(CorruptionTest, TornJournalEntriesAreSkippedNeverReturned)
+{
+    WriteEntry write = LibWrite();
+    int64_t mark = JournalMark();
+    for (int v = 1; v <= 6; ++v)
+        write(SIMPORT_DATA, static_cast<short>(v));
+    Tear(mark + 1, 2 * (mark + 1) + 1);  // torn half-way: odd stamp
+    Tear(mark + 3, 0);                   // a stamp from no write at all
+    Tear(mark + 4, 2 * (mark + 4) + 5);  // a stamp from the future
+
+    std::vector<SimPortWrite> out(16);
+    int64_t next = 0, dropped = 0;
+    DWORD start = GetTickCount();
+    size_t n = SimPortCopyJournal(Port(), mark, out.data(), out.size(), &next, &dropped);
+    DWORD took = GetTickCount() - start;
+    out.resize(n);
+    std::vector<int> values;
+    for (const SimPortWrite& w : out)
+        values.push_back(w.value);
+    EXPECT_EQ(values, (std::vector<int>{ 1, 3, 6 }));
+    EXPECT_EQ(out[1].seq, mark + 2);
+    EXPECT_EQ(next, mark + 6);
+    EXPECT_EQ(dropped, 3);
+    EXPECT_LT(took, 1000u) << "a torn entry costs the reader a short wait only";
+
+    // Torn as the newest entry: the reader stops before it, then passes it
+    // once a later write is whole.
+    mark = JournalMark();
+    write(SIMPORT_DATA, 7);
+    Tear(mark, 2 * mark + 1);
+    EXPECT_TRUE(JournalSince(mark).empty());
+    write(SIMPORT_DATA, 8);
+    EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 8 }));
+    EXPECT_TRUE(SimPortValidate(Port())) << "a torn entry is no reason to reset";
+}
+
+TEST(CorruptionTest, TheRunningProgramSurvivesARepairAndGoesOn)
+{
+    Program app;
+    ASSERT_TRUE(StartProgram(app));
+    SendMessageA(Control(app, 1018), TBM_SETPOS, TRUE, 0);
+    Click(Control(app, 1009));  // K2000 at full speed
+    ASSERT_TRUE(WaitFor([&] { return JournalMark() > app.startMark + 64; }, 10000));
+    for (const Corruption& c : Corruptions()) {
+        SCOPED_TRACE(c.name);
+        LONG resets = Port()->resets;
+        c.apply(Port());
+        // The program's next write or poll repairs it.
+        EXPECT_TRUE(WaitFor([&] { return Port()->resets > resets; }, 5000));
+        EXPECT_TRUE(WaitFor([] { return JournalMark() > 64; }, 5000)) << "writes go on";
+        EXPECT_TRUE(Responds(app, 5000));
+        ExpectCleanHeader(Port());
+    }
+    Click(Control(app, 1017));
+    ASSERT_TRUE(Responds(app, 5000));
+    // Since the last repair, a well-formed journal.
+    std::vector<SimPortWrite> w = JournalSince(0);
+    ASSERT_FALSE(w.empty());
+    for (size_t i = 1; i < w.size(); ++i) {
+        ASSERT_EQ(w[i].seq, w[i - 1].seq + 1);
+        ASSERT_GE(w[i].ticks, w[i - 1].ticks);
+    }
+    EXPECT_EQ(w.back().value, 0) << "Stop wrote 0";
+    EXPECT_EQ(WaitForSingleObject(app.process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    StopProgram(app);
+}
