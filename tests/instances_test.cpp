@@ -1,0 +1,77 @@
+// Two instances of the program on one simulated port, as two programs would
+// share one real port: both keep running and the journal stays well formed.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <vector>
+#include "program.h"
+#include "simport.h"
+#include "testwin.h"
+
+// Checks the journal since mark: consecutive sequence numbers, ticks that
+// never go backwards, only data-port writes. Returns how many it saw.
+static size_t ExpectWellFormed(int64_t mark)
+{
+    std::vector<SimPortWrite> w = JournalSince(mark);
+    size_t bad = 0;
+    for (size_t i = 0; i < w.size(); ++i) {
+        if (w[i].port != SIMPORT_DATA)
+            ++bad;
+        if (i > 0 && (w[i].seq != w[i - 1].seq + 1 || w[i].ticks < w[i - 1].ticks)) {
+            ADD_FAILURE() << "journal broken at seq " << w[i].seq << " after " << w[i - 1].seq << ", ticks "
+                          << w[i].ticks << " after " << w[i - 1].ticks;
+            break;
+        }
+    }
+    EXPECT_EQ(bad, 0u) << "writes to another port";
+    if (!w.empty()) {
+        EXPECT_EQ(w.front().seq, mark);
+    }
+    return w.size();
+}
+
+TEST(InstancesTest, TwoProgramsShareOnePort)
+{
+    Program a, b;
+    ASSERT_TRUE(StartProgram(a));
+    ASSERT_TRUE(StartProgram(b));
+    ASSERT_NE(a.main, b.main);
+    LONG resets = SimPortAttach()->resets;
+    int64_t mark = JournalMark();
+
+    SendMessageA(Control(a, 1018), TBM_SETPOS, TRUE, 0);
+    Click(Control(a, 1009));  // K2000 at full speed in the first
+    ASSERT_TRUE(WaitFor([&] { return JournalMark() > mark + 200; }, 10000));
+    // The second is clicked all the while: LEDs, Envoi, Reset, Fontaine.
+    SendMessageA(Control(b, 1018), TBM_SETPOS, TRUE, 0);
+    DWORD start = GetTickCount();
+    int clicks = 0;
+    while (GetTickCount() - start < 3000) {
+        for (int id = 1001; id <= 1008; ++id, ++clicks)
+            Click(Control(b, id));
+        TypeText(Control(b, 1019), "1234");
+        Click(Control(b, 1020));
+        Click(Control(b, 1000));
+        Click(Control(b, 1011));
+        clicks += 3;
+        Click(Control(a, 1001 + clicks % 8));  // and the first too, while K2000 runs
+        ++clicks;
+    }
+    Click(Control(a, 1017));
+    ASSERT_TRUE(Responds(a, 5000));
+    ASSERT_TRUE(Responds(b, 5000));
+
+    int64_t end = JournalMark();
+    size_t seen = ExpectWellFormed(mark);
+    EXPECT_GT(clicks, 100);
+    EXPECT_GT(seen, 1000u);
+    if (end - mark <= static_cast<int64_t>(SIMPORT_JOURNAL_CAPACITY)) {
+        EXPECT_EQ(static_cast<int64_t>(seen), end - mark) << "every write journaled whole";
+    }
+    EXPECT_EQ(SimPortAttach()->resets, resets) << "sharing is no corruption";
+    EXPECT_EQ(WaitForSingleObject(a.process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(b.process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    StopProgram(a);
+    StopProgram(b);
+    printf("%d clicks, %lld writes journaled\n", clicks, static_cast<long long>(end - mark));
+}
