@@ -1,25 +1,48 @@
 // Light effects: each pass reads the step delay once and sleeps it after every
-// write, on the GUI thread.
+// write, on the GUI thread, handling no messages meanwhile.
 #include "effects.h"
 #include "handles.h"
 #include "indicators.h"
 #include "port.h"
 #include <commctrl.h>
 
-DWORD StepDelay;
-UINT_PTR TimerSlot102;
-UINT_PTR TimerSlot104;
+DWORD StepDelay;        // ms after every effect step, read from the slider at each pass
+UINT_PTR TimerSlot102;  // what SetTimer returned for K2000; never reset
+UINT_PTR TimerSlot104;  // what SetTimer returned for Chenillard; never reset
 
+constexpr DWORD MAX_STEP_DELAY = 200;  // the slider's maximum
+constexpr UINT EFFECT_PERIOD = 10;     // ms between the events of a repeating effect
+
+struct FontaineStep {
+    short value;     // the pair of data lines lit by this step
+    int firstFlag;   // the ExtinguishFlags entries of that pair
+    int secondFlag;
+};
+
+static const FontaineStep FONTAINE_STEPS[] = {
+    { 24, 3, 4 },   // D3, D4: "LED 4", "LED 5"
+    { 36, 2, 5 },   // D2, D5
+    { 66, 1, 6 },   // D1, D6
+    { 129, 0, 7 },  // D0, D7: "LED 1", "LED 8"
+};
+
+// The slider's position; 0 without a slider. A position outside the slider's
+// range is held to it, so that a pass can never sleep for ever.
 static DWORD ReadStepDelay()
 {
-    StepDelay = static_cast<DWORD>(SendMessageA(DelaySlider, TBM_GETPOS, 0, 0));
+    LRESULT position = SendMessageA(DelaySlider, TBM_GETPOS, 0, 0);
+    if (position < 0)
+        position = 0;
+    if (position > static_cast<LRESULT>(MAX_STEP_DELAY))
+        position = MAX_STEP_DELAY;
+    StepDelay = static_cast<DWORD>(position);
     return StepDelay;
 }
 
 DWORD AscendingSweep()
 {
     DWORD delay = ReadStepDelay();
-    for (short v = 1; v < 129; v *= 2) {
+    for (short v = 1; v < 129; v = static_cast<short>(v * 2)) {
         WriteOutputs(DATA_PORT, v);
         Sleep(delay);
     }
@@ -29,7 +52,7 @@ DWORD AscendingSweep()
 void RunK2000()
 {
     DWORD delay = AscendingSweep();
-    for (short v = 128;; v /= 2) {
+    for (short v = 128;; v = static_cast<short>(v / 2)) {
         WriteOutputs(DATA_PORT, v);
         Sleep(delay);
         if (v == 1)
@@ -44,13 +67,8 @@ void RunChenillard()
 
 void RunFontaine()
 {
-    struct Step {
-        short value;
-        int firstFlag, secondFlag;
-    };
-    static const Step steps[] = { { 24, 3, 4 }, { 36, 2, 5 }, { 66, 1, 6 }, { 129, 0, 7 } };
     DWORD delay = ReadStepDelay();
-    for (const Step& step : steps) {
+    for (const FontaineStep& step : FONTAINE_STEPS) {
         WriteOutputs(DATA_PORT, step.value);
         ExtinguishFlags[step.firstFlag] = 1;
         ExtinguishFlags[step.secondFlag] = 1;
@@ -60,14 +78,16 @@ void RunFontaine()
 
 void StartK2000()
 {
-    TimerSlot102 = SetTimer(MainWindow, TIMER_K2000, 10, nullptr);
+    TimerSlot102 = SetTimer(MainWindow, TIMER_K2000, EFFECT_PERIOD, nullptr);
 }
 
 void StartChenillard()
 {
-    TimerSlot104 = SetTimer(MainWindow, TIMER_CHENILLARD, 10, nullptr);
+    TimerSlot104 = SetTimer(MainWindow, TIMER_CHENILLARD, EFFECT_PERIOD, nullptr);
 }
 
+// Kills every timer that was ever started (a slot that is not 0), then drives
+// all lines low. The slots keep their values.
 void StopEffects()
 {
     if (TimerSlot102 != 0)

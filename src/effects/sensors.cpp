@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-short LastStatusValue;
+short LastStatusValue;  // the status register as last polled; only the poll reads it
 
 struct SensorCode {
     short value;  // the whole status value with exactly one input pulled low
@@ -22,6 +22,8 @@ static const SensorCode SENSOR_CODES[] = {
     { 63, 12 },   // 0x3F nAck (pin 10): "Capteur 5"
 };
 
+// Shows the status value at every poll; lights a lamp only for an exact match
+// of the whole value, after showing all five idle.
 void PollSensors()
 {
     LastStatusValue = PortRead(STATUS_PORT);
