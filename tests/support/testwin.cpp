@@ -24,7 +24,31 @@ static HBITMAP SolidBitmap(COLORREF colour)
     return bmp;
 }
 
-TestPanel CreateTestPanel()
+LRESULT CALLBACK TimerDispatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_TIMER)
+        return DefWindowProcA(window, message, wParam, lParam);
+    switch (wParam) {
+    case TIMER_SENSOR_POLL:
+        PollSensors();
+        break;
+    case TIMER_K2000:
+        RunK2000();
+        break;
+    case TIMER_SENSOR_RESET:
+        SensorResetTick();
+        break;
+    case TIMER_CHENILLARD:
+        RunChenillard();
+        break;
+    case TIMER_EXTINGUISH:
+        ExtinguishTick();
+        break;
+    }
+    return 0;
+}
+
+TestPanel CreateTestPanel(WNDPROC mainProc)
 {
     INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_BAR_CLASSES };
     InitCommonControlsEx(&icc);
@@ -40,6 +64,8 @@ TestPanel CreateTestPanel()
     TestPanel p = {};
     p.main = CreateWindowExA(0, "TravekTestMain", "test", WS_OVERLAPPEDWINDOW, 0, 0,
                              700, 300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (mainProc)
+        SetWindowLongPtrA(p.main, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mainProc));
     p.panel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 700, 300, p.main,
                               nullptr, nullptr, nullptr);
     for (int slot = 0; slot < 13; ++slot) {
@@ -70,8 +96,9 @@ TestPanel CreateTestPanel()
 
 void DestroyTestPanel(TestPanel& p)
 {
-    KillTimer(p.main, TIMER_K2000);
-    KillTimer(p.main, TIMER_CHENILLARD);
+    for (UINT_PTR timer : { TIMER_SENSOR_POLL, TIMER_K2000, TIMER_SENSOR_RESET, TIMER_CHENILLARD,
+                            TIMER_EXTINGUISH })
+        KillTimer(p.main, timer);
     DestroyWindow(p.main);
     for (HWND& h : IndicatorButtons)
         h = nullptr;
@@ -120,6 +147,8 @@ bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs)
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
+            if (pred() || GetTickCount() - start > timeoutMs)
+                break;  // repeating timers can keep the queue from ever running dry
         }
         if (pred())
             return true;

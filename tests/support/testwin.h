@@ -19,9 +19,16 @@ struct TestPanel {
 };
 
 // Creates the windows and binds IndicatorButtons, IndicatorImages (four
-// distinct small bitmaps), MainWindow, ControlPanel and DelaySlider.
-TestPanel CreateTestPanel();
+// distinct small bitmaps), MainWindow, ControlPanel and DelaySlider. The main
+// window is hidden; mainProc, when given, becomes its window procedure (for
+// instance TimerDispatchProc), otherwise it is DefWindowProcA.
+TestPanel CreateTestPanel(WNDPROC mainProc = nullptr);
 void DestroyTestPanel(TestPanel& p);
+
+// A main window procedure that hands every timer to its handler as the
+// program does: 101 PollSensors, 102 RunK2000, 103 SensorResetTick,
+// 104 RunChenillard, 106 ExtinguishTick; other identifiers are ignored.
+LRESULT CALLBACK TimerDispatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The picture a button shows, as the name of the IndicatorImages field
 // ("ledOff", "ledOn", "sensorActive", "sensorIdle"), "none" or "other".
@@ -30,7 +37,8 @@ const char* ShownImage(int slot);
 // Names of the pictures on slots first..last, joined by spaces.
 std::string ShownImages(int first, int last);
 
-// Dispatches messages until pred is true or the deadline passes.
+// Dispatches messages until pred is true or the deadline passes; pred is
+// looked at after every message.
 bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs);
 void PumpFor(DWORD ms);
 
