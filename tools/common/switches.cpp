@@ -1,0 +1,121 @@
+#include "switches.h"
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+const StatusInputInfo STATUS_INPUTS[INPUT_COUNT] = {
+    { "nError", 15, 3, false },
+    { "Select", 13, 4, false },
+    { "PaperOut", 12, 5, false },
+    { "nAck", 10, 6, false },
+    { "Busy", 11, 7, true },
+};
+
+int32_t StatusFromSwitches(unsigned pulledLow)
+{
+    int32_t status = 0x07;
+    for (int i = 0; i < INPUT_COUNT; ++i) {
+        bool high = (pulledLow & (1u << i)) == 0;
+        if (high != STATUS_INPUTS[i].inverted)
+            status |= 1 << STATUS_INPUTS[i].bit;
+    }
+    return status;
+}
+
+bool InputIsHigh(int32_t status, int input)
+{
+    bool bit = (status >> STATUS_INPUTS[input].bit) & 1;
+    return bit != STATUS_INPUTS[input].inverted;
+}
+
+unsigned SwitchesFromStatus(int32_t status)
+{
+    unsigned pulledLow = 0;
+    for (int i = 0; i < INPUT_COUNT; ++i)
+        if (!InputIsHigh(status, i))
+            pulledLow |= 1u << i;
+    return pulledLow;
+}
+
+int FindStatusInput(const char* name)
+{
+    for (int i = 0; i < INPUT_COUNT; ++i)
+        if (_stricmp(name, STATUS_INPUTS[i].name) == 0)
+            return i;
+    return -1;
+}
+
+int SensorForStatus(int32_t status)
+{
+    static const int32_t codes[5] = { 119, 111, 95, 255, 63 };
+    for (int i = 0; i < 5; ++i)
+        if (status == codes[i])
+            return i + 1;
+    return 0;
+}
+
+// A whole argument as a number, decimal or 0x hexadecimal.
+static bool ParseNumber(const char* text, long* out)
+{
+    if (*text == '\0')
+        return false;
+    bool hex = (text[0] == '0' && (text[1] == 'x' || text[1] == 'X'));
+    if (hex && text[2] == '\0')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = strtol(text, &end, hex ? 16 : 10);
+    if (errno != 0 || *end != '\0' || (hex && text[2] == '-'))
+        return false;
+    *out = v;
+    return true;
+}
+
+static bool LooksNumeric(const char* text)
+{
+    return (text[0] >= '0' && text[0] <= '9') || text[0] == '-' || text[0] == '+';
+}
+
+bool ParseStatusArguments(int count, const char* const* args, int32_t* value, std::string* error)
+{
+    if (count == 0) {
+        *error = "il manque une valeur ou des noms d'entrees";
+        return false;
+    }
+    if (count == 1 && LooksNumeric(args[0])) {
+        long v = 0;
+        if (!ParseNumber(args[0], &v)) {
+            *error = std::string("valeur illisible : ") + args[0];
+            return false;
+        }
+        if (v < -32768 || v > 65535) {
+            *error = std::string("valeur hors de -32768 a 65535 : ") + args[0];
+            return false;
+        }
+        *value = static_cast<int32_t>(v);
+        return true;
+    }
+    unsigned pulledLow = 0;
+    for (int i = 0; i < count; ++i) {
+        int input = FindStatusInput(args[i]);
+        if (input < 0) {
+            *error = std::string("entree inconnue : ") + args[i] +
+                     " (attendu : nError, Select, PaperOut, nAck, Busy, ou une seule valeur)";
+            return false;
+        }
+        pulledLow |= 1u << input;
+    }
+    *value = StatusFromSwitches(pulledLow);
+    return true;
+}
+
+std::string ByteBits(unsigned value)
+{
+    std::string s;
+    for (int bit = 7; bit >= 0; --bit) {
+        s += ((value >> bit) & 1) ? '1' : '0';
+        if (bit == 4)
+            s += ' ';
+    }
+    return s;
+}
