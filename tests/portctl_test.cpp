@@ -1,0 +1,147 @@
+// The console tool portctl.exe, run as a script would run it, on the shared
+// state that this test process also holds.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "childproc.h"
+#include "simport.h"
+#include "testwin.h"
+#include "vcdcheck.h"
+
+typedef void(__stdcall* WriteEntry)(short, short);
+
+static WriteEntry PortWriteEntry()
+{
+    HMODULE lib = LoadLibraryA("INPOUT32.dll");
+    return reinterpret_cast<WriteEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(2))));
+}
+
+static std::string Trim(std::string s)
+{
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.pop_back();
+    return s;
+}
+
+static int Portctl(const std::string& args, std::string* out)
+{
+    int code = RunTool("portctl.exe", args, out);
+    *out = Trim(*out);
+    return code;
+}
+
+TEST(Portctl, BadArgumentsGiveUsageAndExitCodeTwo)
+{
+    SimPortState* s = SimPortAttach();
+    SimPortSetStatus(s, 127);
+    std::string out;
+    for (const char* args : { "", "bogus", "etat 70000", "etat 12abc", "etat nError Strobe", "etat nError 119",
+                              "donnees 3", "suivre 0", "suivre x", "suivre 1 2", "vcd", "vcd a b" }) {
+        EXPECT_EQ(Portctl(args, &out), 2) << args;
+        EXPECT_NE(out.find("Usage : portctl"), std::string::npos) << args;
+        EXPECT_NE(out.find("portctl : "), std::string::npos) << args;  // says what was wrong
+    }
+    EXPECT_EQ(s->status, 127);  // nothing was set
+    EXPECT_EQ(Portctl("aide", &out), 0);
+    EXPECT_EQ(out.find("portctl : "), std::string::npos);
+    EXPECT_NE(out.find("portctl etat ENTREE..."), std::string::npos);
+}
+
+TEST(Portctl, SetsTheStatusByValueOrBySwitchNamesAndPrintsTheRegisters)
+{
+    SimPortState* s = SimPortAttach();
+    std::string out;
+    struct Case {
+        const char* args;
+        int32_t status;
+    };
+    const Case cases[] = { { "etat nError", 119 },   { "etat Select", 111 }, { "etat PaperOut", 95 },
+                           { "etat nAck", 63 },      { "etat Busy", 255 },   { "etat nError Select", 103 },
+                           { "etat 0x78", 120 },     { "etat -1", -1 },      { "etat 127", 127 } };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Portctl(c.args, &out), 0) << c.args << ": " << out;
+        EXPECT_EQ(out, "") << c.args;  // the state is shared: no warning
+        EXPECT_EQ(s->status, c.status) << c.args;
+        EXPECT_EQ(Portctl("etat", &out), 0);
+        EXPECT_EQ(out, std::to_string(c.status));
+    }
+    PortWriteEntry()(0x378, 0x1A5);
+    EXPECT_EQ(Portctl("donnees", &out), 0);
+    EXPECT_EQ(out, "165");
+}
+
+TEST(Portctl, FollowPrintsEachWriteWithItsTime)
+{
+    Child c;
+    ASSERT_TRUE(StartTool(c, "portctl.exe", "suivre 4", true));
+    std::string text;
+    ASSERT_TRUE(ReadUntil(c, &text, "Ctrl+C", 20000)) << text;
+    WriteEntry write = PortWriteEntry();
+    write(0x378, 0);
+    write(0x378, 4);
+    Sleep(30);
+    write(0x37A, 0x0C);
+    write(0x378, 0x1234);
+    EXPECT_TRUE(ReadUntil(c, &text, "(0x1234)  0011 0100", 20000)) << text;
+    EXPECT_EQ(FinishTool(c, 20000), 0);  // it stops after the fourth
+    size_t header = text.find('\n');
+    ASSERT_NE(header, std::string::npos);
+    std::vector<std::string> lines;
+    size_t at = header + 1;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        lines.push_back(Trim(text.substr(at, end - at)));
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    ASSERT_EQ(lines.size(), 4u) << text;
+    const char* expected[] = { " s  0x378 <- 0 (0x00)  0000 0000", " s  0x378 <- 4 (0x04)  0000 0100",
+                               " s  0x37A <- 12 (0x0C)  0000 1100", " s  0x378 <- 4660 (0x1234)  0011 0100" };
+    double previous = -1;
+    for (size_t i = 0; i < 4; ++i) {
+        const std::string& line = lines[i];
+        size_t space = line.find(' ');
+        ASSERT_NE(space, std::string::npos) << line;
+        EXPECT_EQ(line.substr(space), expected[i]) << line;
+        EXPECT_EQ(line.find('.'), space - 7) << line;  // microseconds
+        double seconds = atof(line.c_str());
+        EXPECT_GE(seconds, previous);
+        previous = seconds;
+    }
+    EXPECT_GE(atof(lines[2].c_str()) - atof(lines[1].c_str()), 0.025);
+}
+
+TEST(Portctl, ExportsTheJournalAsAStrictVcdFile)
+{
+    WriteEntry write = PortWriteEntry();
+    const int values[] = { 0, 1, 0, 2, 0, 4, 0, 128 };
+    for (int v : values)
+        write(0x378, static_cast<short>(v));
+    SimPortSetStatus(SimPortAttach(), 111);
+    std::string path = TestFolder() + "portctl_export.vcd";
+    DeleteFileA(path.c_str());
+    std::string out;
+    ASSERT_EQ(Portctl("vcd \"" + path + "\"", &out), 0) << out;
+    EXPECT_NE(out.find("ecritures exportees"), std::string::npos);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string text(GetFileSize(h, nullptr), '\0');
+    DWORD got = 0;
+    ReadFile(h, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
+    CloseHandle(h);
+    VcdFile f = ParseVcdStrict(text);
+    ASSERT_TRUE(f.ok) << f.error;
+    std::vector<int> dumped = VcdDataValues(f);
+    ASSERT_GE(dumped.size(), 8u);
+    EXPECT_EQ(std::vector<int>(dumped.end() - 8, dumped.end()),
+              std::vector<int>(std::begin(values), std::end(values)));
+    EXPECT_EQ(f.initial[VcdIdOf(f, "Select")], '0');  // the status read at the export
+    EXPECT_EQ(f.initial[VcdIdOf(f, "nError")], '1');
+
+    // The same dump on standard output; an unwritable file is a failure.
+    EXPECT_EQ(Portctl("vcd -", &out), 0);
+    EXPECT_TRUE(ParseVcdStrict(out).ok);
+    EXPECT_EQ(Portctl("vcd \"" + TestFolder() + "no such folder\\x.vcd\"", &out), 1);
+    EXPECT_NE(out.find("impossible d'ecrire"), std::string::npos);
+    SimPortSetStatus(SimPortAttach(), 127);
+}
