@@ -1,15 +1,6 @@
 #include "childproc.h"
 #include <vector>
 
-std::string TestFolder()
-{
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string dir(exe);
-    dir.resize(dir.find_last_of("\\/") + 1);
-    return dir;
-}
-
 bool StartTool(Child& c, const std::string& exe, const std::string& args, bool captureOutput)
 {
     c = Child();

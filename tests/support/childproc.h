@@ -5,9 +5,7 @@
 
 #include <windows.h>
 #include <string>
-
-// The folder of the running test program, with a trailing backslash.
-std::string TestFolder();
+#include "testwin.h"
 
 // Runs a program of the test folder with the arguments and waits for it;
 // returns its exit code (-1 if it could not start) and its standard output

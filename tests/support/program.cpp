@@ -1,15 +1,6 @@
 #include "program.h"
 #include <vector>
 
-static std::string OwnFolder()
-{
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string dir(exe);
-    dir.resize(dir.find_last_of("\\/") + 1);
-    return dir;
-}
-
 static HWND FindPanel(HWND main)
 {
     for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
@@ -40,31 +31,42 @@ static BOOL CALLBACK FindMainOfProcess(HWND w, LPARAM lp)
 
 #include "testwin.h"
 
-bool StartProgram(Program& p, const char* exeName)
+bool LaunchProgram(Program& p, const char* exeName)
 {
     p = Program();
     p.startMark = JournalMark();
-    std::string cmd = "\"" + OwnFolder() + exeName + "\"";
+    std::string cmd = "\"" + TestFolder() + exeName + "\"";
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back('\0');
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        OwnFolder().c_str(), &si, &p.process))
-        return false;
-    WaitForInputIdle(p.process.hProcess, 10000);
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          TestFolder().c_str(), &si, &p.process) != 0;
+}
+
+bool FindProgramWindows(Program& p, bool withPanel, DWORD timeoutMs)
+{
     FindArgs args = { p.process.dwProcessId, nullptr };
     bool shown = WaitFor([&] {
         args.found = nullptr;
         EnumWindows(FindMainOfProcess, reinterpret_cast<LPARAM>(&args));
-        return args.found && IsWindowVisible(args.found) && FindPanel(args.found) &&
-               IsWindowVisible(FindPanel(args.found));
-    }, 20000);
+        if (!args.found || !IsWindowVisible(args.found))
+            return false;
+        return !withPanel || (FindPanel(args.found) && IsWindowVisible(FindPanel(args.found)));
+    }, timeoutMs);
     if (!shown)
         return false;
     p.main = args.found;
     p.panel = FindPanel(p.main);
-    return Responds(p, 10000);
+    return true;
+}
+
+bool StartProgram(Program& p, const char* exeName)
+{
+    if (!LaunchProgram(p, exeName))
+        return false;
+    WaitForInputIdle(p.process.hProcess, 10000);
+    return FindProgramWindows(p, true, 20000) && Responds(p, 10000);
 }
 
 void StopProgram(Program& p)

@@ -17,6 +17,10 @@ struct Program {
 // Starts the program (from the test's own folder) and waits for its window and
 // panel; false if they do not appear within the deadline.
 bool StartProgram(Program& p, const char* exeName = "Travek.exe");
+// Only starts the process, for a test that must answer what it shows first.
+bool LaunchProgram(Program& p, const char* exeName);
+// Waits for the process's main window shown (and its panel if asked).
+bool FindProgramWindows(Program& p, bool withPanel, DWORD timeoutMs);
 // Ends the program if it still runs and waits for it.
 void StopProgram(Program& p);
 

@@ -189,3 +189,12 @@ double TicksToMs(int64_t ticks)
 {
     return 1000.0 * static_cast<double>(ticks) / static_cast<double>(SimPortAttach()->frequency);
 }
+
+std::string TestFolder()
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir(exe);
+    dir.resize(dir.find_last_of("\\/") + 1);
+    return dir;
+}

@@ -42,6 +42,10 @@ std::string ShownImages(int first, int last);
 bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs);
 void PumpFor(DWORD ms);
 
+// The folder of the running test program, with a trailing backslash: the
+// build's bin folder, where the programs under test are.
+std::string TestFolder();
+
 // Journal access for tests: the writes since a mark.
 int64_t JournalMark();
 std::vector<SimPortWrite> JournalSince(int64_t mark);
