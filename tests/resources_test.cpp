@@ -7,6 +7,8 @@
 #include <set>
 #include <string>
 #include <vector>
+#include "panel_template.h"
+#include "resource.h"
 
 namespace {
 
@@ -164,55 +166,24 @@ struct Reader {
     void AlignDword() { at = (at + 3) & ~3u; }
 };
 
-struct Item {
-    DWORD id;
-    LPCWSTR cls;      // "#128" button, "#129" edit, "#130" static, or a class name
-    LPCWSTR caption;  // a text, or "#114" for the bitmap ordinal
-    DWORD style;
-    DWORD exStyle;
-    short x, y, cx, cy;
-};
+// How the template stores an item's class: the predefined ones by ordinal.
+static std::wstring StoredClass(const PanelItem& item)
+{
+    if (wcscmp(item.cls, L"Button") == 0)
+        return L"#128";
+    if (wcscmp(item.cls, L"Edit") == 0)
+        return L"#129";
+    if (wcscmp(item.cls, L"Static") == 0)
+        return L"#130";
+    return item.cls;
+}
 
-const DWORD NONE = 0xFFFFFFFF;
-LPCWSTR const BUTTON = L"#128";
-LPCWSTR const EDIT = L"#129";
-LPCWSTR const STATIC = L"#130";
-LPCWSTR const TRACKBAR = L"msctls_trackbar32";
-
-const Item ITEMS[32] = {
-    { 1000, BUTTON, L"Reset", 0x50010000, 0x20, 180, 78, 35, 9 },
-    { 1001, BUTTON, L"LED 2", 0x50018080, 0x20, 95, 49, 30, 24 },
-    { 1002, BUTTON, L"LED 3", 0x50018080, 0x20, 130, 49, 30, 24 },
-    { 1003, BUTTON, L"LED 4", 0x50018080, 0x20, 165, 49, 30, 24 },
-    { 1004, BUTTON, L"LED 5", 0x50018080, 0x20, 200, 49, 30, 24 },
-    { 1005, BUTTON, L"LED 6", 0x50018080, 0x20, 235, 49, 30, 24 },
-    { 1006, BUTTON, L"LED 7", 0x50018080, 0x20, 270, 49, 30, 24 },
-    { 1007, BUTTON, L"LED 8", 0x50018080, 0x20, 305, 49, 30, 24 },
-    { 1008, BUTTON, L"LED 1", 0x50018080, 0x20, 60, 49, 30, 24 },
-    { NONE, BUTTON, L"Etat des LEDs", 0x50008307, 0x20, 50, 39, 295, 54 },
-    { 1009, BUTTON, L"K2000", 0x50010000, 0x20, 34, 115, 60, 12 },
-    { 1010, BUTTON, L"Chenillard", 0x50010000, 0x20, 99, 115, 60, 12 },
-    { 1011, BUTTON, L"Fontaine", 0x50010000, 0x20, 164, 115, 60, 12 },
-    { NONE, BUTTON, L"Effets", 0x50008307, 0x20, 19, 95, 220, 79 },
-    { 1012, BUTTON, L"Capteur 1", 0x50008080, 0x20, 15, 204, 35, 25 },
-    { 1013, BUTTON, L"Capteur 2", 0x50008080, 0x20, 55, 204, 35, 25 },
-    { 1014, BUTTON, L"Capteur 3", 0x50008080, 0x20, 95, 204, 35, 25 },
-    { 1015, BUTTON, L"Capteur 4", 0x50008080, 0x20, 135, 204, 35, 25 },
-    { 1016, BUTTON, L"Capteur 5", 0x50008080, 0x20, 175, 204, 35, 25 },
-    { NONE, BUTTON, L"Capteurs", 0x50008307, 0x20, 7, 193, 213, 44 },
-    { 1018, TRACKBAR, L"Slider1", 0x50010019, 0x20, 39, 155, 180, 10 },
-    { NONE, BUTTON, L"Envoi de code sur le port parallèle", 0x50008307, 0x20, 249, 95, 125, 25 },
-    { 1019, EDIT, L"", 0x50810081, 0x20, 264, 105, 40, 10 },
-    { 1020, BUTTON, L"Envoi", 0x50010000, 0x20, 314, 105, 35, 10 },
-    { NONE, BUTTON, L"Récéption de donnée de code du port parallèle", 0x50008307, 0x20, 230, 193, 155, 24 },
-    { 1022, EDIT, L"", 0x50010881, 0x20, 295, 204, 25, 10 },
-    { NONE, STATIC, L"Réglage de l'intervalle d'execution", 0x50020001, 0x20, 69, 147, 115, 10 },
-    { 1017, BUTTON, L"Arreter", 0x50010000, 0x20, 109, 132, 40, 10 },
-    { NONE, BUTTON, L"LEDs", 0x50008307, 0x20, 5, 29, 385, 150 },
-    { NONE, BUTTON, L"Capteurs", 0x50008307, 0, 0, 184, 395, 56 },
-    { NONE, STATIC, L"", 0x50000006, 0, 0, 0, 400, 245 },
-    { NONE, STATIC, L"#114", 0x5000000E, 0, 110, 0, 24, 21 },
-};
+// The picture static names its bitmap by ordinal: 114, the banner.
+static std::wstring StoredCaption(const PanelItem& item)
+{
+    return (item.style & SS_TYPEMASK) == SS_BITMAP && wcscmp(item.cls, L"Static") == 0 ? L"#114"
+                                                                                      : item.caption;
+}
 
 struct ParsedItem {
     DWORD help, exStyle, style;
@@ -322,17 +293,17 @@ TEST_F(Dialog, ThirtyTwoItemsInTemplateOrder)
 {
     ASSERT_EQ(dialog.items.size(), 32u);
     for (int i = 0; i < 32; ++i) {
-        const Item& want = ITEMS[i];
+        const PanelItem& want = PANEL_TEMPLATE[i];
         const ParsedItem& got = dialog.items[i];
         SCOPED_TRACE("item " + std::to_string(i + 1));
-        EXPECT_EQ(got.id, want.id);
-        if (want.cls == TRACKBAR)
+        EXPECT_EQ(got.id, static_cast<DWORD>(want.id));
+        if (want.id == IDC_DELAY_SLIDER)
             // Stored by name; windres writes the name in capitals, which names
             // the same class: window classes are matched without regard to case.
             EXPECT_EQ(_wcsicmp(got.cls.c_str(), want.cls), 0) << got.cls.c_str();
         else
-            EXPECT_EQ(got.cls, want.cls);
-        EXPECT_EQ(got.caption, want.caption);
+            EXPECT_EQ(got.cls, StoredClass(want));
+        EXPECT_EQ(got.caption, StoredCaption(want));
         EXPECT_EQ(got.style, want.style);
         EXPECT_EQ(got.exStyle, want.exStyle);
         EXPECT_EQ(got.x, want.x);

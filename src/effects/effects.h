@@ -21,4 +21,7 @@ void StopEffects();
 void PollSensors();
 void SensorResetTick();
 
+// Hands a timer of MainWindow to its handler; unknown identifiers are ignored.
+void DispatchTimer(WPARAM timer);
+
 #endif

@@ -1,5 +1,5 @@
 // Application entry and main window: class, creation, the message loop and
-// the dispatch of every timer of the program.
+// its timers handed to DispatchTimer.
 #include <windows.h>
 #include <commctrl.h>
 #include "effects.h"
@@ -68,27 +68,6 @@ static void OnMenuCommand(HWND window, WORD command)
         PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
-static void OnTimer(WPARAM timer)
-{
-    switch (timer) {
-    case TIMER_SENSOR_POLL:
-        PollSensors();
-        break;
-    case TIMER_K2000:
-        RunK2000();
-        break;
-    case TIMER_SENSOR_RESET:
-        SensorResetTick();
-        break;
-    case TIMER_CHENILLARD:
-        RunChenillard();
-        break;
-    case TIMER_EXTINGUISH:
-        ExtinguishTick();
-        break;
-    }
-}
-
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -105,7 +84,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         OnMenuCommand(window, LOWORD(wParam));
         return 0;
     case WM_TIMER:
-        OnTimer(wParam);
+        DispatchTimer(wParam);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

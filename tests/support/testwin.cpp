@@ -28,23 +28,7 @@ LRESULT CALLBACK TimerDispatchProc(HWND window, UINT message, WPARAM wParam, LPA
 {
     if (message != WM_TIMER)
         return DefWindowProcA(window, message, wParam, lParam);
-    switch (wParam) {
-    case TIMER_SENSOR_POLL:
-        PollSensors();
-        break;
-    case TIMER_K2000:
-        RunK2000();
-        break;
-    case TIMER_SENSOR_RESET:
-        SensorResetTick();
-        break;
-    case TIMER_CHENILLARD:
-        RunChenillard();
-        break;
-    case TIMER_EXTINGUISH:
-        ExtinguishTick();
-        break;
-    }
+    DispatchTimer(wParam);
     return 0;
 }
 
