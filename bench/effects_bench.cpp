@@ -1,177 +1,345 @@
-// Timing of the light effects and the sensor polling on the simulated port,
-// from the journal's QueryPerformanceCounter stamps: K2000 passes at several
-// step delays, the 0 glitch of WriteOutputs, and the idle poll period.
+// Figures measured inside this process on the simulated port, on the same
+// test windows as the tests: the passes of the three light effects at several
+// step delays, the 0 glitch of WriteOutputs, the periods of the poll and
+// extinguish timers, and the cost of one call of each library entry. Times of
+// port writes come from the journal's QueryPerformanceCounter stamps.
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
 #include <algorithm>
+#include <cmath>
 #include <vector>
+#include "bench.h"
 #include "effects.h"
 #include "handles.h"
 #include "indicators.h"
 #include "port.h"
 #include "testwin.h"
 
-constexpr int K2000_STEPS = 16;
-constexpr DWORD POLL_SECONDS = 3;
-constexpr size_t MAX_POLLS = 4096;
+struct Effect {
+    const char* name;
+    void (*run)();
+    int steps;  // WriteOutputs per pass, each followed by a sleep of the step delay
+};
 
-static LONG64 PollTicks[MAX_POLLS];  // QueryPerformanceCounter at each poll
-static size_t PollCount;             // polls recorded in PollTicks
+static const Effect EFFECTS[] = {
+    { "K2000", RunK2000, 16 },
+    { "Chenillard", RunChenillard, 8 },
+    { "Fontaine", RunFontaine, 4 },
+};
+static const DWORD DELAYS[] = { 0, 1, 10, 100, 200 };
+constexpr int DELAY_COUNT = sizeof(DELAYS) / sizeof(DELAYS[0]);
+constexpr double PASS_BUDGET_MS = 1000.0;  // passes per case: about this long, 2 to 30 of them
+constexpr DWORD TIMER_RUN_MS = 3000;       // each timer measurement
+constexpr double HARDWARE_IO_US = 1.0;     // one IN or OUT on an ISA/LPC parallel port
 
-static LONG64 Now()
+// Per-call cost of the library entries and of a clock read, in microseconds.
+struct EntryCosts {
+    Summary readUs;
+    Summary writeUs;
+    Summary clockUs;
+};
+
+struct PassFigures {
+    Summary passMs;           // from the call to its return
+    double programMs;         // mean per pass: slider query and WriteOutputs
+    double sleptMs;           // mean per pass: the sleeps, with what little follows them
+    double worstStepErrorMs;  // step length minus delay, the largest in size, with its sign
+    int badPasses;            // passes that did not write 2 x steps values
+};
+
+static std::vector<LONG64> PollStamps;        // timer 101 events while the timers run
+static std::vector<LONG64> ExtinguishStamps;  // timer 106 events
+static std::vector<LONG64> BareStamps;        // the bare 1 ms timer's events
+
+static std::string Ms(double ms)
 {
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
+    return Text(ms < 1.0 ? "%.3f ms" : ms < 100.0 ? "%.2f ms" : "%.1f ms", ms);
 }
 
-// The program's timer dispatch, recording the time of every poll.
+static std::string SignedMs(double ms)
+{
+    return Text("%+.2f ms", ms);
+}
+
+static std::string Us(double us)
+{
+    return Text(us < 1.0 ? "%.3f us" : us < 100.0 ? "%.2f us" : "%.0f us", us);
+}
+
+// The program's timer dispatch, recording the time of every poll and tick.
 static LRESULT CALLBACK BenchWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_TIMER && wParam == TIMER_SENSOR_POLL && PollCount < MAX_POLLS)
-        PollTicks[PollCount++] = Now();
+    if (message == WM_TIMER && wParam == TIMER_SENSOR_POLL)
+        PollStamps.push_back(Now());
+    if (message == WM_TIMER && wParam == TIMER_EXTINGUISH)
+        ExtinguishStamps.push_back(Now());
     return TimerDispatchProc(window, message, wParam, lParam);
 }
 
-struct PassFigures {
-    double meanPassMs;
-    double longestPassMs;
-    double worstStepErrorMs;  // largest |step - delay| over all steps
+static LRESULT CALLBACK BareTimerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_TIMER) {
+        BareStamps.push_back(Now());
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// ---- Library entries
+
+// Per-call microseconds of batches of calls.
+template <class Call> static Summary TimeCalls(Call call)
+{
+    const int batches = 10, calls = 20000;
+    std::vector<double> perCall;
+    for (int b = 0; b < batches; ++b) {
+        LONG64 start = Now();
+        for (int i = 0; i < calls; ++i)
+            call(i);
+        perCall.push_back(1000.0 * TicksMs(Now() - start) / calls);
+    }
+    return Summarise(perCall);
+}
+
+static EntryCosts MeasureEntries()
+{
+    typedef short(__stdcall * ReadEntry)(short);
+    typedef void(__stdcall * WriteEntry)(short, short);
+    HMODULE library = LoadLibraryA("INPOUT32.dll");
+    ReadEntry read = reinterpret_cast<ReadEntry>(
+        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1))));
+    WriteEntry write = reinterpret_cast<WriteEntry>(
+        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(2))));
+    EntryCosts c = {};
+    if (!read || !write) {
+        Progress("INPOUT32.dll ordinals 1 and 2 not found");
+        return c;
+    }
+    volatile short sink = 0;
+    volatile LONG64 clockSink = 0;
+    c.readUs = TimeCalls([&](int) { sink = read(STATUS_PORT); });
+    c.writeUs = TimeCalls([&](int i) { write(DATA_PORT, static_cast<short>(i & 0xFF)); });
+    c.clockUs = TimeCalls([&](int) { clockSink = Now(); });
+    (void)sink;
+    (void)clockSink;
+    return c;
+}
+
+static void AddEntryRow(const char* figure, const Summary& us, const EntryCosts& c)
+{
+    std::string measured = Text("mean %s, best batch %s", Us(us.mean).c_str(), Us(us.best).c_str());
+    std::string limit = Text("real port ~%.0f us per I/O; clock read %s", HARDWARE_IO_US, Us(c.clockUs.mean).c_str());
+    std::string verdict = us.mean < HARDWARE_IO_US
+        ? Text("platform: a real port's ~1 us bus cycle would dominate; the library adds %s", Us(us.mean).c_str())
+        : Text("program: the simulated library costs more than a hardware access");
+    AddRow(figure, measured, limit, verdict);
+}
+
+// ---- Effect passes
+
+static Summary MeasureSleep(DWORD delay)
+{
+    int samples = std::max(10, std::min(200, static_cast<int>(2000 / (delay + 1))));
+    std::vector<double> ms;
+    for (int i = 0; i < samples; ++i) {
+        LONG64 start = Now();
+        Sleep(delay);
+        ms.push_back(TicksMs(Now() - start));
+    }
+    return Summarise(ms);
+}
+
+static int PassesFor(const Effect& e, DWORD delay)
+{
+    double passMs = std::max(1.0, static_cast<double>(e.steps) * static_cast<double>(delay));
+    return std::max(2, std::min(30, static_cast<int>(PASS_BUDGET_MS / passMs)));
+}
+
+// One pass split at its writes. A step lasts from the clear that begins its
+// WriteOutputs to the clear of the next step (the last one ends when the pass
+// returns); its redraw is the time from that clear to the value's write, the
+// rest is its sleep. The slider query before the first step counts as redraw.
+struct PassSplit {
+    double programMs;  // slider query and WriteOutputs of every step
+    double sleptMs;    // from each value's write to the next step, or the return
 };
 
-// Runs K2000 passes back to back. A step lasts from the clear that begins its
-// WriteOutputs to the clear of the next step; the last one ends when the pass
-// returns. glitchesUs, if given, receives the width of every 0 glitch.
-static PassFigures MeasureK2000(DWORD delay, int passes, std::vector<double>* glitchesUs)
+static PassSplit SplitPass(const std::vector<SimPortWrite>& w, int steps, LONG64 start, LONG64 end, DWORD delay,
+                           double* worstErrorMs, std::vector<double>* glitchesUs)
+{
+    PassSplit split = { TicksToMs(w[0].ticks - start), 0.0 };
+    for (int s = 0; s < steps; ++s) {
+        LONG64 stepEnd = s + 1 < steps ? w[2 * s + 2].ticks : end;
+        double error = TicksToMs(stepEnd - w[2 * s].ticks) - static_cast<double>(delay);
+        if (std::abs(error) > std::abs(*worstErrorMs))
+            *worstErrorMs = error;
+        double redrawMs = TicksToMs(w[2 * s + 1].ticks - w[2 * s].ticks);
+        glitchesUs->push_back(1000.0 * redrawMs);
+        split.programMs += redrawMs;
+        split.sleptMs += TicksToMs(stepEnd - w[2 * s + 1].ticks);
+    }
+    return split;
+}
+
+static PassFigures MeasurePasses(const Effect& e, DWORD delay, std::vector<double>* glitchesUs)
 {
     SendMessageA(DelaySlider, TBM_SETPOS, TRUE, static_cast<LPARAM>(delay));
-    PassFigures f = { 0.0, 0.0, 0.0 };
+    PassFigures f = {};
+    std::vector<double> passMs, programMs, sleptMs;
+    int passes = PassesFor(e, delay);
     for (int n = 0; n < passes; ++n) {
         int64_t mark = JournalMark();
-        RunK2000();
+        LONG64 start = Now();
+        e.run();
         LONG64 end = Now();
         std::vector<SimPortWrite> w = JournalSince(mark);
-        if (w.size() != 2 * K2000_STEPS) {
-            printf("  a pass wrote %u times instead of %d\n", static_cast<unsigned>(w.size()), 2 * K2000_STEPS);
+        if (w.size() != static_cast<size_t>(2 * e.steps)) {
+            ++f.badPasses;
             continue;
         }
-        double pass = TicksToMs(end - w[0].ticks);
-        f.meanPassMs += pass / passes;
-        f.longestPassMs = std::max(f.longestPassMs, pass);
-        for (int s = 0; s < K2000_STEPS; ++s) {
-            LONG64 stepEnd = s + 1 < K2000_STEPS ? w[2 * s + 2].ticks : end;
-            double error = TicksToMs(stepEnd - w[2 * s].ticks) - static_cast<double>(delay);
-            f.worstStepErrorMs = std::max(f.worstStepErrorMs, error < 0 ? -error : error);
-            if (glitchesUs)
-                glitchesUs->push_back(1000.0 * TicksToMs(w[2 * s + 1].ticks - w[2 * s].ticks));
-        }
+        passMs.push_back(TicksMs(end - start));
+        PassSplit split = SplitPass(w, e.steps, start, end, delay, &f.worstStepErrorMs, glitchesUs);
+        programMs.push_back(split.programMs);
+        sleptMs.push_back(split.sleptMs);
     }
+    f.passMs = Summarise(passMs);
+    f.programMs = Summarise(programMs).mean;
+    f.sleptMs = Summarise(sleptMs).mean;
     return f;
 }
 
-static double Percentile(std::vector<double> v, double p)
+// The verdict splits the pass's own excess over n x delay: the program's
+// redraws against the sleeps' overshoot, both measured in the same passes.
+static void AddPassRow(const Effect& e, DWORD delay, const Summary& sleepMs, std::vector<double>* glitchesUs)
 {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-    return v[i];
+    PassFigures f = MeasurePasses(e, delay, glitchesUs);
+    double steps = e.steps;
+    double ideal = steps * static_cast<double>(delay);
+    double overshootMs = (f.sleptMs - ideal) / steps, redrawMs = f.programMs / steps;
+    std::string figure = Text("%s pass, delay %lu ms (%d steps)", e.name, static_cast<unsigned long>(delay), e.steps);
+    std::string measured = Text("%s (%u passes), worst step %s", Ms(f.passMs.mean).c_str(),
+                                static_cast<unsigned>(f.passMs.count), SignedMs(f.worstStepErrorMs).c_str());
+    if (f.badPasses)
+        measured += Text(", %d passes with a wrong write count", f.badPasses);
+    std::string limit = Text("ideal %s; %d x Sleep(%lu) alone %s, worst %s", Ms(ideal).c_str(), e.steps,
+                             static_cast<unsigned long>(delay), Ms(steps * sleepMs.mean).c_str(),
+                             SignedMs(sleepMs.worst - static_cast<double>(delay)).c_str());
+    std::string verdict = redrawMs > overshootMs
+        ? Text("program: LED redraws %s a step, Sleep overshoot %s", Ms(redrawMs).c_str(), Ms(overshootMs).c_str())
+        : Text("platform: Sleep overshoot %s a step, LED redraws %s", Ms(overshootMs).c_str(), Ms(redrawMs).c_str());
+    AddRow(figure, measured, limit, verdict);
 }
 
-static double Mean(const std::vector<double>& v)
+static void AddPassRows(std::vector<double>* glitchesUs)
 {
-    double sum = 0.0;
-    for (double x : v)
-        sum += x;
-    return v.empty() ? 0.0 : sum / static_cast<double>(v.size());
-}
-
-static void PrintPlatform()
-{
-    typedef const char*(__cdecl * WineVersion)();
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    WineVersion version = reinterpret_cast<WineVersion>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    printf("Platform: %s %s, %d-bit build, performance counter %lld Hz\n\n",
-           version ? "Wine" : "Windows", version ? version() : "", static_cast<int>(8 * sizeof(void*)),
-           static_cast<long long>(frequency.QuadPart));
-}
-
-static void PrintPasses(std::vector<double>& glitchesUs)
-{
-    static const DWORD DELAYS[] = { 0, 10, 50, 100 };
-    static const int PASSES[] = { 50, 5, 3, 3 };
-    printf("K2000 pass (16 steps, each a WriteOutputs and a sleep of the delay)\n");
-    printf("  %8s %7s %12s %14s %14s %18s\n", "delay", "passes", "16 x delay", "mean pass", "longest pass",
-           "worst step error");
-    for (int i = 0; i < 4; ++i) {
-        PassFigures f = MeasureK2000(DELAYS[i], PASSES[i], DELAYS[i] == 0 ? &glitchesUs : nullptr);
-        printf("  %5lu ms %7d %9lu ms %11.3f ms %11.3f ms %15.3f ms\n", static_cast<unsigned long>(DELAYS[i]),
-               PASSES[i], static_cast<unsigned long>(K2000_STEPS * DELAYS[i]), f.meanPassMs, f.longestPassMs,
-               f.worstStepErrorMs);
+    Summary sleepMs[DELAY_COUNT];
+    for (int d = 0; d < DELAY_COUNT; ++d)
+        sleepMs[d] = MeasureSleep(DELAYS[d]);
+    AddSection("Light effect passes, from the call to its return (in this process, simulated port)");
+    for (const Effect& e : EFFECTS) {
+        Progress("  %s passes at 0, 1, 10, 100 and 200 ms", e.name);
+        for (int d = 0; d < DELAY_COUNT; ++d)
+            AddPassRow(e, DELAYS[d], sleepMs[d], glitchesUs);
     }
-    printf("\n");
 }
 
-static void PrintWriteCost(const std::vector<double>& glitchesUs)
+static void AddGlitchRow(const std::vector<double>& glitchesUs, const EntryCosts& c)
 {
-    const int calls = 2000;
-    LONG64 start = Now();
-    for (int i = 0; i < calls; ++i)
-        WriteOutputs(DATA_PORT, static_cast<short>(1 << (i % 8)));
-    double callUs = 1000.0 * TicksToMs(Now() - start) / calls;
-    printf("WriteOutputs at delay 0\n");
-    printf("  0 glitch (clear to value write, journal), %u writes: mean %.1f us, median %.1f us, "
-           "99%% %.1f us, max %.1f us\n",
-           static_cast<unsigned>(glitchesUs.size()), Mean(glitchesUs), Percentile(glitchesUs, 0.5),
-           Percentile(glitchesUs, 0.99), Percentile(glitchesUs, 1.0));
-    printf("  one whole call (clock around %d calls): mean %.1f us\n\n", calls, callUs);
+    Summary g = Summarise(glitchesUs);
+    AddSection("Output writes");
+    AddRow("0 glitch before each value (WriteOutputs)",
+           Text("mean %s, worst %s (%u writes)", Us(g.mean).c_str(), Us(g.worst).c_str(),
+                static_cast<unsigned>(g.count)),
+           Text("ideal: two writes back to back, %s apart", Us(c.writeUs.mean).c_str()),
+           ProgramLimits(g.mean, 0.0, c.writeUs.mean)
+               ? "program: it redraws the eight LED pictures between the 0 and the value"
+               : "platform: the library write itself");
 }
 
-// Runs the message loop with the program's three idle timers for a while.
-static void PrintIdlePolling(HWND main)
+// ---- Timers
+
+// Dispatches messages for a while; the running timers keep the queue busy.
+static void RunLoopFor(DWORD ms)
 {
-    SimPortSetStatus(SimPortAttach(), SIMPORT_STATUS_IDLE);
-    PollCount = 0;
-    LONG64 readsBefore = SimPortAttach()->reads;
-    SetTimer(main, TIMER_SENSOR_POLL, 1, nullptr);
-    SetTimer(main, TIMER_SENSOR_RESET, 500, nullptr);
-    SetTimer(main, TIMER_EXTINGUISH, 1, nullptr);
     LONG64 start = Now();
     MSG msg;
-    while (TicksToMs(Now() - start) < 1000.0 * POLL_SECONDS && GetMessageA(&msg, nullptr, 0, 0)) {
+    while (TicksMs(Now() - start) < ms && GetMessageA(&msg, nullptr, 0, 0)) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+}
+
+// The platform's own shortest timer period: a window with nothing but SetTimer(1 ms).
+static Summary MeasureBareTimer()
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = BareTimerProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "TravekBenchTimer";
+    RegisterClassA(&wc);
+    HWND w = CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                             wc.hInstance, nullptr);
+    BareStamps.clear();
+    SetTimer(w, 1, 1, nullptr);
+    RunLoopFor(TIMER_RUN_MS);
+    KillTimer(w, 1);
+    DestroyWindow(w);
+    return Summarise(Gaps(BareStamps));
+}
+
+// The program's three idle timers on the test window, as MainWindow runs them.
+static void RunProgramTimers(HWND main)
+{
+    SimPortSetStatus(SimPortAttach(), SIMPORT_STATUS_IDLE);
+    PollStamps.clear();
+    ExtinguishStamps.clear();
+    SetTimer(main, TIMER_SENSOR_POLL, 1, nullptr);
+    SetTimer(main, TIMER_SENSOR_RESET, 500, nullptr);
+    SetTimer(main, TIMER_EXTINGUISH, 1, nullptr);
+    RunLoopFor(TIMER_RUN_MS);
     KillTimer(main, TIMER_SENSOR_POLL);
     KillTimer(main, TIMER_SENSOR_RESET);
     KillTimer(main, TIMER_EXTINGUISH);
-    long long reads = static_cast<long long>(SimPortAttach()->reads - readsBefore);
-
-    std::vector<double> periods;
-    for (size_t i = 1; i < PollCount; ++i)
-        periods.push_back(TicksToMs(PollTicks[i] - PollTicks[i - 1]));
-    printf("Idle polling (timer 101 requested at 1 ms, with timers 103 and 106 running), %lu s\n",
-           static_cast<unsigned long>(POLL_SECONDS));
-    printf("  %u polls (%lld status reads): mean period %.3f ms, median %.3f ms, min %.3f ms, max %.3f ms\n",
-           static_cast<unsigned>(PollCount), reads, Mean(periods), Percentile(periods, 0.5),
-           Percentile(periods, 0.0), Percentile(periods, 1.0));
-    printf("  platform timer minimum (USER_TIMER_MINIMUM): %u ms\n", static_cast<unsigned>(USER_TIMER_MINIMUM));
 }
 
-int main()
+static void AddTimerRow(const char* figure, const Summary& ms, const Summary& bare)
 {
-    PrintPlatform();
+    std::string measured = Text("mean %s (%.0f/s), worst %s", Ms(ms.mean).c_str(), 1000.0 / ms.mean,
+                                Ms(ms.worst).c_str());
+    std::string limit = Text("bare SetTimer(1 ms): mean %s, worst %s; minimum %u ms", Ms(bare.mean).c_str(),
+                             Ms(bare.worst).c_str(), static_cast<unsigned>(USER_TIMER_MINIMUM));
+    std::string verdict = ProgramLimits(ms.mean, 1.0, bare.mean)
+        ? Text("program: its handlers delay the next tick by %s", Ms(ms.mean - bare.mean).c_str())
+        : "platform: timers never fire faster than every 10 ms, whatever the program asks";
+    AddRow(figure, measured, limit, verdict);
+}
+
+static Summary AddTimerRows(HWND main)
+{
+    Progress("  bare 1 ms timer, then the program's poll, reset and extinguish timers");
+    Summary bare = MeasureBareTimer();
+    RunProgramTimers(main);
+    AddSection("Timers: the program's three idle timers on its timer dispatch (in this process)");
+    AddTimerRow("Poll period, timer 101 (asks 1 ms)", Summarise(Gaps(PollStamps)), bare);
+    AddTimerRow("Extinguish tick, timer 106 (asks 1 ms)", Summarise(Gaps(ExtinguishStamps)), bare);
+    return bare;
+}
+
+TimerFigures BenchInProcess()
+{
+    Progress("In this process:");
     TestPanel panel = CreateTestPanel(BenchWndProc);
     ShowWindow(panel.main, SW_SHOWNOACTIVATE);  // visible buttons, as in the program
     PumpFor(300);
+    EntryCosts entries = MeasureEntries();
     std::vector<double> glitchesUs;
-    PrintPasses(glitchesUs);
-    PrintWriteCost(glitchesUs);
-    PrintIdlePolling(panel.main);
-    fflush(stdout);
-    return 0;
+    AddPassRows(&glitchesUs);
+    AddGlitchRow(glitchesUs, entries);
+    TimerFigures t;
+    t.barePeriodMs = AddTimerRows(panel.main);
+    AddSection("Port library INPOUT32.dll, entries looked up by ordinal with GetProcAddress");
+    AddEntryRow("Entry 1 (read), one call", entries.readUs, entries);
+    AddEntryRow("Entry 2 (write), one call", entries.writeUs, entries);
+    return t;
 }

@@ -1,15 +1,17 @@
 #!/bin/sh
 # Builds the program for 32-bit Windows (build/i686) and, where this machine
 # cannot run 32-bit code, also for 64-bit Windows (build/x86_64), which is then
-# what runs under Wine here. Prints the folder of the build to run.
+# what runs under Wine here. Prints the folder of the build to run. With target
+# names, builds only those (and what they need).
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
+targets="$*"
 
 build() {
     cmake -S "$root" -B "$build_root/$1" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$1.cmake" >&2
-    cmake --build "$build_root/$1" -j "$(nproc)" >&2
+    cmake --build "$build_root/$1" -j "$(nproc)" ${targets:+--target $targets} >&2
 }
 
 build i686

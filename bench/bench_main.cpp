@@ -1,0 +1,184 @@
+// The benchmark's entry: runs its parts and prints the result table on
+// standard output (bench/run.sh keeps it in a file); progress goes to stderr.
+#include "bench.h"
+#include <fcntl.h>
+#include <io.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <algorithm>
+
+struct Row {
+    std::string cells[4];  // figure, measured, limit, limited by; a section has only the first
+    bool section;          // a heading across the whole table
+};
+
+static std::vector<Row> Rows;
+static std::vector<std::string> Notes;
+static const char* const HEADINGS[4] = { "Figure", "Measured", "Ideal or platform's own limit (same run)",
+                                         "Limited by" };
+
+LONG64 Now()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+double TicksMs(LONG64 ticks)
+{
+    static LONG64 frequency;
+    if (frequency == 0) {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        frequency = f.QuadPart;
+    }
+    return 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency);
+}
+
+Summary Summarise(const std::vector<double>& samples)
+{
+    Summary s = { 0.0, 0.0, 0.0, samples.size() };
+    if (samples.empty())
+        return s;
+    s.worst = s.best = samples[0];
+    for (double x : samples) {
+        s.mean += x / static_cast<double>(samples.size());
+        s.worst = std::max(s.worst, x);
+        s.best = std::min(s.best, x);
+    }
+    return s;
+}
+
+std::vector<double> Gaps(const std::vector<LONG64>& stamps)
+{
+    std::vector<double> gaps;
+    for (size_t i = 1; i < stamps.size(); ++i)
+        gaps.push_back(TicksMs(stamps[i] - stamps[i - 1]));
+    return gaps;
+}
+
+std::string Text(const char* format, ...)
+{
+    char buf[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buf, sizeof(buf), format, args);
+    va_end(args);
+    return buf;
+}
+
+void Progress(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    fputc('\n', stderr);
+    fflush(stderr);
+}
+
+bool ProgramLimits(double measured, double ideal, double platform)
+{
+    return measured - platform > platform - ideal;
+}
+
+void AddSection(const std::string& title)
+{
+    Rows.push_back(Row{ { title, "", "", "" }, true });
+}
+
+void AddNote(const std::string& note)
+{
+    Notes.push_back(note);
+}
+
+void AddRow(const std::string& figure, const std::string& measured, const std::string& limit,
+            const std::string& limitedBy)
+{
+    Rows.push_back(Row{ { figure, measured, limit, limitedBy }, false });
+}
+
+std::string OwnFolder()
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir(exe);
+    dir.resize(dir.find_last_of("\\/") + 1);
+    return dir;
+}
+
+static void PrintHeader()
+{
+    typedef const char*(__cdecl * WineVersion)();
+    WineVersion version = reinterpret_cast<WineVersion>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    printf("Travek bench, %04u-%02u-%02u %02u:%02u\n", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute);
+    printf("Platform: %s %s, %d-bit build, %lu processors, performance counter %lld Hz\n\n",
+           version ? "Wine" : "Windows", version ? version() : "", static_cast<int>(8 * sizeof(void*)),
+           static_cast<unsigned long>(si.dwNumberOfProcessors), static_cast<long long>(frequency.QuadPart));
+}
+
+static std::string Line(const std::string cells[4], const size_t widths[4])
+{
+    std::string line;
+    for (int c = 0; c < 4; ++c) {
+        line += c == 0 ? "| " : " | ";
+        line += cells[c];
+        line.append(widths[c] - cells[c].size(), ' ');
+    }
+    return line + " |";
+}
+
+static void PrintTable()
+{
+    size_t widths[4];
+    for (int c = 0; c < 4; ++c) {
+        widths[c] = strlen(HEADINGS[c]);
+        for (const Row& r : Rows)
+            if (!r.section)
+                widths[c] = std::max(widths[c], r.cells[c].size());
+    }
+    std::string headings[4] = { HEADINGS[0], HEADINGS[1], HEADINGS[2], HEADINGS[3] };
+    std::string rule[4];
+    for (int c = 0; c < 4; ++c)
+        rule[c] = std::string(widths[c], '-');
+    std::string ruleLine = Line(rule, widths);
+    printf("%s\n%s\n", Line(headings, widths).c_str(), ruleLine.c_str());
+    for (size_t i = 0; i < Rows.size(); ++i) {
+        const Row& r = Rows[i];
+        if (r.section) {
+            std::string title = "| " + r.cells[0];
+            title.resize(std::max(title.size(), ruleLine.size() - 1), ' ');
+            if (i > 0)
+                printf("%s\n", ruleLine.c_str());
+            printf("%s|\n", title.c_str());
+        } else {
+            printf("%s\n", Line(r.cells, widths).c_str());
+        }
+    }
+    printf("%s\n", ruleLine.c_str());
+    printf("\nLimited by: \"program\" when the program's own work (LED redraws, status box updates, window\n"
+           "and panel creation) makes up most of the gap to the ideal; \"platform\" when the system does (the\n"
+           "precision of Sleep, the 10 ms timer minimum, process start-up, Wine's libraries, or on real\n"
+           "hardware the port's bus cycle). Figures of another run may differ by the load of the machine.\n");
+    for (const std::string& note : Notes)
+        printf("%s\n", note.c_str());
+}
+
+int main()
+{
+    _setmode(_fileno(stdout), _O_BINARY);  // plain \n line ends in the file
+    TimerFigures timers = BenchInProcess();
+    BenchProgram(timers);
+    PrintHeader();
+    PrintTable();
+    fflush(stdout);
+    return 0;
+}
