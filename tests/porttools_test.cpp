@@ -93,6 +93,24 @@ static SimPortWrite W(int64_t seq, int64_t ticks, uint16_t port, uint16_t value)
     return w;
 }
 
+// A trace over the writes and status changes, from ORIGIN to ORIGIN + endTicks,
+// starting from data 0 and all inputs released.
+static VcdTrace TraceOf(const std::vector<SimPortWrite>& writes, const std::vector<StatusChange>& status,
+                        int64_t endTicks)
+{
+    VcdTrace trace = {};
+    trace.writes = writes.data();
+    trace.writeCount = writes.size();
+    trace.statusChanges = status.data();
+    trace.statusCount = status.size();
+    trace.frequency = FREQ;
+    trace.originTicks = ORIGIN;
+    trace.endTicks = ORIGIN + endTicks;
+    trace.initialData = 0;
+    trace.initialStatus = 127;
+    return trace;
+}
+
 static const char HEADER[] =
     "$version\n   Travek banc virtuel\n$end\n"
     "$comment\n   Port parallele 0x378 : D0 a D7 sur les broches 2 a 9 ; entrees d'etat au niveau de "
@@ -121,17 +139,8 @@ static KnownJournal MakeKnownJournal()
                  W(3, 400, 0x37A, 0x0C),     W(4, 1000, 0x378, 0x1204), W(5, 1300, 0x378, 4),
                  W(6, 10000000, 0x378, 0x80) };
     k.status = { { ORIGIN + 600, 119 }, { ORIGIN + 2000, 255 } };
-    k.trace = {};
-    k.trace.writes = k.writes.data();
-    k.trace.writeCount = k.writes.size();
-    k.trace.statusChanges = k.status.data();
-    k.trace.statusCount = k.status.size();
-    k.trace.frequency = FREQ;
-    k.trace.originTicks = ORIGIN;
-    k.trace.endTicks = ORIGIN + 20000000;
-    k.trace.initialData = -1;
-    k.trace.initialStatus = 127;
-    k.trace.date = nullptr;
+    k.trace = TraceOf(k.writes, k.status, 20000000);
+    k.trace.initialData = -1;  // not known before the first write
     return k;
 }
 
@@ -210,16 +219,7 @@ TEST(Vcd, NoDataChangeIsLostInBurstsAndTimesStayIncreasing)
         if (rng() % 100 == 0)
             status.push_back({ ORIGIN + t, static_cast<int32_t>(rng() % 256) });
     }
-    VcdTrace trace = {};
-    trace.writes = writes.data();
-    trace.writeCount = writes.size();
-    trace.statusChanges = status.data();
-    trace.statusCount = status.size();
-    trace.frequency = FREQ;
-    trace.originTicks = ORIGIN;
-    trace.endTicks = ORIGIN + t + 1000;
-    trace.initialData = 0;
-    trace.initialStatus = 127;
+    VcdTrace trace = TraceOf(writes, status, t + 1000);
     VcdFile f = ParseVcdStrict(VcdText(trace));
     ASSERT_TRUE(f.ok) << f.error;
     std::vector<int> expected = { 0 };
@@ -244,16 +244,7 @@ TEST(Vcd, WritesASampleSweepForTheViewers)
         t += 1000000;  // 100 ms a step
     }
     std::vector<StatusChange> status = { { ORIGIN + 5000000, 119 }, { ORIGIN + 9000000, 127 } };
-    VcdTrace trace = {};
-    trace.writes = writes.data();
-    trace.writeCount = writes.size();
-    trace.statusChanges = status.data();
-    trace.statusCount = status.size();
-    trace.frequency = FREQ;
-    trace.originTicks = ORIGIN;
-    trace.endTicks = ORIGIN + t;
-    trace.initialData = 0;
-    trace.initialStatus = 127;
+    VcdTrace trace = TraceOf(writes, status, t);
     trace.date = "2026-12-08 20:42:35";
     std::string text = VcdText(trace);
     ASSERT_TRUE(ParseVcdStrict(text).ok);
