@@ -22,24 +22,6 @@ struct Bench {
 
 static Bench TheBench;  // the virtual bench the tests share
 
-struct FindBench {
-    DWORD pid;
-    HWND found;
-};
-
-static BOOL CALLBACK FindBenchWindow(HWND w, LPARAM lp)
-{
-    FindBench* f = reinterpret_cast<FindBench*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    char cls[64];
-    if (pid == f->pid && GetClassNameA(w, cls, sizeof(cls)) && strcmp(cls, VBENCH_CLASS) == 0) {
-        f->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 static LRESULT Query(UINT message)
 {
     DWORD_PTR result = 0;
@@ -54,13 +36,10 @@ static bool StartBench()
     if (!StartTool(c, "vbench.exe", "", false))
         return false;
     TheBench.process = c.process;
-    FindBench f = { c.process.dwProcessId, nullptr };
     bool shown = WaitFor([&] {
-        f.found = nullptr;
-        EnumWindows(FindBenchWindow, reinterpret_cast<LPARAM>(&f));
-        return f.found && IsWindowVisible(f.found);
+        TheBench.window = TopWindowOfProcess(c.process.dwProcessId, VBENCH_CLASS);
+        return TheBench.window && IsWindowVisible(TheBench.window);
     }, 20000);
-    TheBench.window = f.found;
     return shown && WaitFor([] { return Query(VB_GET_FRAMES) > 0; }, 10000);
 }
 

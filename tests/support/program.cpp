@@ -1,4 +1,5 @@
 #include "program.h"
+#include "testwin.h"
 #include <vector>
 
 static HWND FindPanel(HWND main)
@@ -13,23 +14,29 @@ static HWND FindPanel(HWND main)
 
 struct FindArgs {
     DWORD pid;
+    const char* cls;
     HWND found;
 };
 
-static BOOL CALLBACK FindMainOfProcess(HWND w, LPARAM lp)
+static BOOL CALLBACK FindInProcess(HWND w, LPARAM lp)
 {
     FindArgs* args = reinterpret_cast<FindArgs*>(lp);
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    char cls[32];
-    if (pid == args->pid && GetClassNameA(w, cls, sizeof(cls)) && strcmp(cls, "VelkarisClasse") == 0) {
+    char cls[64];
+    if (pid == args->pid && GetClassNameA(w, cls, sizeof(cls)) && strcmp(cls, args->cls) == 0) {
         args->found = w;
         return FALSE;
     }
     return TRUE;
 }
 
-#include "testwin.h"
+HWND TopWindowOfProcess(DWORD pid, const char* cls)
+{
+    FindArgs args = { pid, cls, nullptr };
+    EnumWindows(FindInProcess, reinterpret_cast<LPARAM>(&args));
+    return args.found;
+}
 
 bool LaunchProgram(Program& p, const char* exeName)
 {
@@ -46,17 +53,16 @@ bool LaunchProgram(Program& p, const char* exeName)
 
 bool FindProgramWindows(Program& p, bool withPanel, DWORD timeoutMs)
 {
-    FindArgs args = { p.process.dwProcessId, nullptr };
+    HWND found = nullptr;
     bool shown = WaitFor([&] {
-        args.found = nullptr;
-        EnumWindows(FindMainOfProcess, reinterpret_cast<LPARAM>(&args));
-        if (!args.found || !IsWindowVisible(args.found))
+        found = TopWindowOfProcess(p.process.dwProcessId, "VelkarisClasse");
+        if (!found || !IsWindowVisible(found))
             return false;
-        return !withPanel || (FindPanel(args.found) && IsWindowVisible(FindPanel(args.found)));
+        return !withPanel || (FindPanel(found) && IsWindowVisible(FindPanel(found)));
     }, timeoutMs);
     if (!shown)
         return false;
-    p.main = args.found;
+    p.main = found;
     p.panel = FindPanel(p.main);
     return true;
 }

@@ -24,6 +24,9 @@ bool FindProgramWindows(Program& p, bool withPanel, DWORD timeoutMs);
 // Ends the program if it still runs and waits for it.
 void StopProgram(Program& p);
 
+// The process's top-level window of the class, or null.
+HWND TopWindowOfProcess(DWORD pid, const char* cls);
+
 HWND Control(const Program& p, int id);
 // Clicks a button and returns once the click has been handled.
 void Click(HWND button);
