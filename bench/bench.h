@@ -33,9 +33,6 @@ void AddNote(const std::string& note);  // printed under the table
 void AddRow(const std::string& figure, const std::string& measured, const std::string& limit,
             const std::string& limitedBy);
 
-// The folder of the running benchmark, where the programs it starts are built.
-std::string OwnFolder();
-
 // Parts of the run, in this order. The timings of the operations inside this
 // process (effects_bench.cpp) and those of the real program run in processes
 // of their own (program_bench.cpp), which need the platform's timer figures.

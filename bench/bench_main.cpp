@@ -99,15 +99,6 @@ void AddRow(const std::string& figure, const std::string& measured, const std::s
     Rows.push_back(Row{ { figure, measured, limit, limitedBy }, false });
 }
 
-std::string OwnFolder()
-{
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string dir(exe);
-    dir.resize(dir.find_last_of("\\/") + 1);
-    return dir;
-}
-
 static void PrintHeader()
 {
     typedef const char*(__cdecl * WineVersion)();

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <vector>
 #include "bench.h"
+#include "testwin.h"
 #include "simport.h"
 #include "testwin.h"
 
@@ -43,13 +44,13 @@ struct ShownArgs {
 static bool Launch(const char* exe, Started* s)
 {
     *s = Started();
-    std::string cmd = "\"" + OwnFolder() + exe + "\"";
+    std::string cmd = "\"" + TestFolder() + exe + "\"";
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back('\0');
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     s->start = Now();
-    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, OwnFolder().c_str(), &si,
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, TestFolder().c_str(), &si,
                           &s->process) != 0;
 }
 
