@@ -13,8 +13,15 @@ struct Row {
     bool section;          // a heading across the whole table
 };
 
+struct Figure {
+    std::string name;
+    double value;
+    std::string unit;
+};
+
 static std::vector<Row> Rows;
 static std::vector<std::string> Notes;
+static std::vector<Figure> Figures;  // the machine-readable figures, in the order measured
 static const char* const HEADINGS[4] = { "Figure", "Measured", "Ideal or platform's own limit (same run)",
                                          "Limited by" };
 
@@ -50,6 +57,15 @@ Summary Summarise(const std::vector<double>& samples)
     return s;
 }
 
+double Percentile(std::vector<double> samples, double fraction)
+{
+    if (samples.empty())
+        return 0.0;
+    std::sort(samples.begin(), samples.end());
+    size_t rank = static_cast<size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5);
+    return samples[std::min(rank, samples.size() - 1)];
+}
+
 std::vector<double> Gaps(const std::vector<LONG64>& stamps)
 {
     std::vector<double> gaps;
@@ -81,6 +97,22 @@ void Progress(const char* format, ...)
 bool ProgramLimits(double measured, double ideal, double platform)
 {
     return measured - platform > platform - ideal;
+}
+
+void AddFigure(const char* name, double value, const char* unit)
+{
+    Figures.push_back(Figure{ name, value, unit });
+}
+
+// One line per figure: name, value and unit separated by tabs.
+static bool WriteFigures(const char* path)
+{
+    FILE* f = fopen(path, "wb");
+    if (!f)
+        return false;
+    for (const Figure& x : Figures)
+        fprintf(f, "%s\t%.6g\t%s\n", x.name.c_str(), x.value, x.unit.c_str());
+    return fclose(f) == 0;
 }
 
 void AddSection(const std::string& title)
@@ -163,13 +195,20 @@ static void PrintTable()
         printf("%s\n", note.c_str());
 }
 
-int main()
+// The optional argument names the file of machine-readable figures.
+int main(int argc, char** argv)
 {
     _setmode(_fileno(stdout), _O_BINARY);  // plain \n line ends in the file
     TimerFigures timers = BenchInProcess();
     BenchProgram(timers);
+    BenchStartupPhases();
+    BenchVirtualBench();
     PrintHeader();
     PrintTable();
     fflush(stdout);
+    if (argc > 1 && !WriteFigures(argv[1])) {
+        fprintf(stderr, "Cannot write the figures to %s\n", argv[1]);
+        return 1;
+    }
     return 0;
 }

@@ -19,11 +19,6 @@ constexpr DWORD SETTLE_MS = 1000;  // after the window shows, before the idle st
 static const char PROGRAM_EXE[] = "Travek.exe";
 static const char BARE_EXE[] = "bench_bare.exe";
 
-struct Started {
-    PROCESS_INFORMATION process;
-    LONG64 start;  // QueryPerformanceCounter just before CreateProcess
-};
-
 struct StartTimes {
     std::vector<double> firstZeroMs;  // to the first write of 0 on the data port
     std::vector<double> shownMs;      // to a visible top-level window
@@ -41,7 +36,7 @@ struct ShownArgs {
     bool shown;
 };
 
-static bool Launch(const char* exe, Started* s)
+bool Launch(const char* exe, Started* s)
 {
     *s = Started();
     std::string cmd = "\"" + TestFolder() + exe + "\"";
@@ -54,7 +49,7 @@ static bool Launch(const char* exe, Started* s)
                           &s->process) != 0;
 }
 
-static void Stop(Started* s)
+void Stop(Started* s)
 {
     if (!s->process.hProcess)
         return;
@@ -77,29 +72,11 @@ static BOOL CALLBACK FindShown(HWND w, LPARAM lp)
     return TRUE;
 }
 
-static bool WindowShown(const Started& s)
+bool WindowShown(const Started& s)
 {
     ShownArgs args = { s.process.dwProcessId, false };
     EnumWindows(FindShown, reinterpret_cast<LPARAM>(&args));
     return args.shown;
-}
-
-// Looks at pred about every millisecond, dispatching this process's own
-// messages meanwhile, until it holds or the deadline passes.
-template <class Pred> static bool WaitPumping(Pred pred, DWORD timeoutMs)
-{
-    LONG64 start = Now();
-    while (!pred()) {
-        if (TicksMs(Now() - start) > timeoutMs)
-            return false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-    }
-    return true;
 }
 
 static LONG64 FirstZeroWrite(int64_t mark)
@@ -157,6 +134,9 @@ static void AddStartRows()
             Progress("  %s did not show its window and write 0", BARE_EXE);
     }
     AddSection("Start-up of Travek.exe from just before CreateProcess (QPC ticks: journal stamp, window seen)");
+    double bareMean = Summarise(bare.firstZeroMs).mean;
+    if (bareMean > 0.0)
+        AddFigure("startup_first_write_ratio_to_bare", Summarise(program.firstZeroMs).mean / bareMean, "ratio");
     AddStartRow("Process start to first write of 0", program.firstZeroMs, bare.firstZeroMs,
                 "creating the main window and its panel before the write");
     AddStartRow("Process start to window shown", program.shownMs, bare.shownMs,
@@ -204,13 +184,7 @@ static double ThreadsCpuSeconds(DWORD pid)
     return total;
 }
 
-struct CpuMark {
-    double process;  // GetProcessTimes of the process
-    double threads;  // the sum over its threads
-    double own;      // GetProcessTimes of this process
-};
-
-static CpuMark CpuNow(const Started& s)
+CpuMark CpuNow(const Started& s)
 {
     return CpuMark{ ProcessCpuSeconds(s.process.hProcess), ThreadsCpuSeconds(s.process.dwProcessId),
                     ProcessCpuSeconds(GetCurrentProcess()) };
@@ -218,7 +192,7 @@ static CpuMark CpuNow(const Started& s)
 
 // Percent of one processor between two marks, from GetProcessTimes unless it
 // counted nothing or gave this process's own times instead (as Wine does).
-static double CpuPercent(const CpuMark& before, const CpuMark& after, double wallS, bool* fromThreads)
+double CpuPercent(const CpuMark& before, const CpuMark& after, double wallS, bool* fromThreads)
 {
     double process = after.process - before.process, threads = after.threads - before.threads;
     double own = after.own - before.own;
@@ -285,6 +259,8 @@ static void AddIdleRows(const IdleFigures& p, const IdleFigures& b, const PollWa
     if (p.cpuFromThreads)
         AddNote("CPU share: GetProcessTimes of another process is of no use here (Wine gives the caller's own\n"
                 "times), so the share is the sum of GetThreadTimes over the process's threads.");
+    if (b.cpuPercent > 0.0)
+        AddFigure("idle_cpu_ratio_to_bare", p.cpuPercent / b.cpuPercent, "ratio");
     AddRow(p.cpuFromThreads ? "CPU share (summed GetThreadTimes)" : "CPU share (GetProcessTimes)",
            Text("%.2f %% of one processor", p.cpuPercent),
            Text("ideal 0 %%; bare program, same timers: %.2f %%", b.cpuPercent),

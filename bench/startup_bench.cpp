@@ -1,0 +1,119 @@
+// Where the start-up of the program goes: probe builds of Travek.exe and of
+// the bare program (the same sources with the calls that bound each phase
+// stamped, see startup_probe.h) are started a few times, and each phase's
+// time is the gap between two stamps.
+#include <windows.h>
+#include <vector>
+#include "bench.h"
+#include "startup_stamps.h"
+
+constexpr int PROBE_ROUNDS = 5;
+constexpr DWORD PROBE_TIMEOUT_MS = 20000;
+static const char PROGRAM_PROBE[] = "startup_probe.exe";
+static const char BARE_PROBE[] = "bare_probe.exe";
+
+struct PhaseSpan {
+    const char* name;
+    int from;  // a StartupPhase, or -1: just before CreateProcess
+    int to;
+};
+
+static const PhaseSpan PROGRAM_PHASES[] = {
+    { "process start and DLL load (to the first initialiser)", -1, STAMP_FIRST_CODE },
+    { "runtime start (to WinMain)", STAMP_FIRST_CODE, STAMP_WINMAIN },
+    { "class registration (icon twice, cursor)", STAMP_WINMAIN, STAMP_CLASS_REGISTERED },
+    { "window creation (to WM_CREATE)", STAMP_CLASS_REGISTERED, STAMP_COMCTL_START },
+    { "common controls (InitCommonControls)", STAMP_COMCTL_START, STAMP_COMCTL_END },
+    { "dialog creation (template, font, 32 controls)", STAMP_DIALOG_START, STAMP_BITMAPS_START },
+    { "bitmap loading (four bitmaps)", STAMP_BITMAPS_START, STAMP_BITMAPS_END },
+    { "rest of the panel's initialisation", STAMP_BITMAPS_END, STAMP_DIALOG_END },
+    { "panel shown, to the first write", STAMP_DIALOG_END, STAMP_FIRST_WRITE },
+    { "total: process start to the first write", -1, STAMP_FIRST_WRITE },
+};
+constexpr int PROGRAM_PHASE_COUNT = sizeof(PROGRAM_PHASES) / sizeof(PROGRAM_PHASES[0]);
+
+static const PhaseSpan BARE_PHASES[] = {
+    { "process start and DLL load", -1, STAMP_FIRST_CODE },
+    { "runtime start", STAMP_FIRST_CODE, STAMP_WINMAIN },
+    { "to the first write", STAMP_WINMAIN, STAMP_FIRST_WRITE },
+};
+constexpr int BARE_PHASE_COUNT = sizeof(BARE_PHASES) / sizeof(BARE_PHASES[0]);
+
+static double SpanMs(const StartupStamps& s, LONG64 start, const PhaseSpan& p)
+{
+    LONG64 from = p.from < 0 ? start : s.ticks[p.from];
+    LONG64 to = s.ticks[p.to];
+    return from && to ? TicksMs(to - from) : -1.0;
+}
+
+// Starts the probe once; fills one sample per phase (-1 where a stamp is missing).
+static bool ProbeOnce(const char* exe, StartupStamps* stamps, const PhaseSpan* phases, int count,
+                      std::vector<std::vector<double>>* samples)
+{
+    ZeroMemory(stamps, sizeof(*stamps));
+    Started s;
+    if (!Launch(exe, &s))
+        return false;
+    bool ok = WaitPumping([&] { return stamps->ticks[STAMP_FIRST_WRITE] != 0 && WindowShown(s); },
+                          PROBE_TIMEOUT_MS);
+    StartupStamps copy = *stamps;
+    Stop(&s);
+    if (!ok)
+        return false;
+    for (int i = 0; i < count; ++i)
+        (*samples)[i].push_back(SpanMs(copy, s.start, phases[i]));
+    return true;
+}
+
+static double MeanOf(const std::vector<double>& v)
+{
+    std::vector<double> known;
+    for (double x : v)
+        if (x >= 0.0)
+            known.push_back(x);
+    return known.empty() ? -1.0 : Summarise(known).mean;
+}
+
+static void AddPhaseRows(const std::vector<std::vector<double>>& program, const std::vector<std::vector<double>>& bare)
+{
+    AddSection(Text("Start-up by phase: probe builds of Travek.exe and of the bare program, %d starts each",
+                    PROBE_ROUNDS));
+    double bareTotal = MeanOf(bare[BARE_PHASE_COUNT - 1]) + MeanOf(bare[0]) + MeanOf(bare[1]);
+    std::string bareText[PROGRAM_PHASE_COUNT];
+    bareText[0] = Text("bare program: %.1f ms", MeanOf(bare[0]));
+    bareText[1] = Text("bare program: %.1f ms", MeanOf(bare[1]));
+    bareText[PROGRAM_PHASE_COUNT - 1] = Text("bare program: %.1f ms (its write comes first, %.1f ms after WinMain)",
+                                             bareTotal, MeanOf(bare[2]));
+    for (int i = 0; i < PROGRAM_PHASE_COUNT; ++i) {
+        double ms = MeanOf(program[i]);
+        Summary all = Summarise(program[i]);
+        AddRow(Text("  %s", PROGRAM_PHASES[i].name), Text("mean %.1f ms, worst %.1f ms", ms, all.worst),
+               bareText[i].empty() ? "bare program: none of this before its write" : bareText[i],
+               i == 0 || i == 1 ? "platform: the loader and the DLLs the program imports"
+                                : i == PROGRAM_PHASE_COUNT - 1 ? "the phases above" : "the program's own start-up");
+    }
+}
+
+void BenchStartupPhases()
+{
+    Progress("  %d starts each of %s and %s", PROBE_ROUNDS, PROGRAM_PROBE, BARE_PROBE);
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StartupStamps),
+                                        STARTUP_STAMPS_NAME);
+    StartupStamps* stamps = mapping ? static_cast<StartupStamps*>(
+        MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(StartupStamps))) : nullptr;
+    if (!stamps) {
+        Progress("  no mapping for the start-up stamps");
+        return;
+    }
+    std::vector<std::vector<double>> program(PROGRAM_PHASE_COUNT), bare(BARE_PHASE_COUNT);
+    for (int round = 0; round < PROBE_ROUNDS; ++round) {
+        if (!ProbeOnce(PROGRAM_PROBE, stamps, PROGRAM_PHASES, PROGRAM_PHASE_COUNT, &program))
+            Progress("  %s did not reach its first write", PROGRAM_PROBE);
+        if (!ProbeOnce(BARE_PROBE, stamps, BARE_PHASES, BARE_PHASE_COUNT, &bare))
+            Progress("  %s did not reach its first write", BARE_PROBE);
+    }
+    UnmapViewOfFile(stamps);
+    CloseHandle(mapping);
+    if (!program[0].empty() && !bare[0].empty())
+        AddPhaseRows(program, bare);
+}
