@@ -5,10 +5,19 @@
 HWND IndicatorButtons[INDICATOR_SLOTS];
 IndicatorImageSet IndicatorImages;
 unsigned char ExtinguishFlags[OUTPUT_SLOTS];
+ShownPicture ShownPictures[INDICATOR_SLOTS];
 
+// Setting a picture makes the button repaint, which is most of the cost of a
+// write: a picture the button already shows is left alone.
 void ShowIndicator(int slot, HBITMAP image)
 {
-    SendMessageA(IndicatorButtons[slot], BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
+    HWND button = IndicatorButtons[slot];
+    ShownPicture& shown = ShownPictures[slot];
+    if (button && shown.button == button && shown.image == image)
+        return;
+    SendMessageA(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
+    shown.button = button;
+    shown.image = image;
 }
 
 void ClearOutputs()
@@ -40,13 +49,20 @@ BinaryDigits ToBinaryDigits(short value)
     return digits;
 }
 
+// Clears the outputs and shows the value's bits, then writes the value. Each
+// LED is given its final picture at once: one that stays lit is not shown
+// unlit in between, which no one could see, since nothing paints before the
+// value is written.
 void WriteOutputs(short port, short value)
 {
-    ClearOutputs();
     BinaryDigits digits = ToBinaryDigits(value);
-    for (int i = 0; i < OUTPUT_SLOTS && digits.text[i] != '\0'; ++i) {
-        if (digits.text[i] == '1')
-            ShowIndicator(i, IndicatorImages.ledOn);
+    PortWrite(DATA_PORT, 0);
+    bool ended = false;  // past the last digit: the remaining LEDs are unlit
+    for (int i = 0; i < OUTPUT_SLOTS; ++i) {
+        ended = ended || digits.text[i] == '\0';
+        bool lit = !ended && digits.text[i] == '1';
+        ShowIndicator(i, lit ? IndicatorImages.ledOn : IndicatorImages.ledOff);
+        ExtinguishFlags[i] = 0;
     }
     PortWrite(port, value);
 }

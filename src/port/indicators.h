@@ -25,6 +25,14 @@ extern HWND IndicatorButtons[INDICATOR_SLOTS];             // bitmap buttons by 
 extern IndicatorImageSet IndicatorImages;                   // the four pictures
 extern unsigned char ExtinguishFlags[OUTPUT_SLOTS];         // 1: shown unlit at every tick
 
+// The picture each slot's button was last given, and that button: a picture
+// already shown is not set again.
+struct ShownPicture {
+    HWND button;
+    HBITMAP image;
+};
+extern ShownPicture ShownPictures[INDICATOR_SLOTS];
+
 void ShowIndicator(int slot, HBITMAP image);
 void ClearOutputs();
 void ShowSensorsIdle();
