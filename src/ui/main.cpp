@@ -8,6 +8,7 @@
 #include "panel.h"
 #include "port.h"
 #include "resource.h"
+#include "statusbox.h"
 
 static MSG Message;            // the last message retrieved; its wParam is the exit code
 static UINT_PTR TimerSlot101;  // what SetTimer returned for sensor polling
@@ -50,6 +51,7 @@ static void OnCreate(HWND window)
     if (!ControlPanel)
         MessageBoxA(nullptr, "Impossible de créer le module principal", "Erreur", 0);
     KeepGroundBeneathControls(ControlPanel);
+    SkipUnchangedText(GetDlgItem(ControlPanel, IDC_STATUS_BOX));
     ShowWindow(ControlPanel, SW_SHOW);
     PortWrite(DATA_PORT, 0);
     TimerSlot101 = SetTimer(window, TIMER_SENSOR_POLL, 1, nullptr);
