@@ -18,6 +18,7 @@
 
 constexpr UINT_PTR TIMER_REFRESH = 1;        // reads the shared state and repaints
 constexpr UINT REFRESH_MS = 15;              // about 64 times a second: one period of the system timer
+constexpr UINT QUIET_REFRESH_MS = 50;        // while nothing on screen moves: a first change shows within 50 ms
 constexpr size_t TRACE_CAPACITY = 1 << 18;   // data writes kept for the chart and the dump
 constexpr size_t STATUS_CAPACITY = 4096;     // status changes kept
 constexpr size_t COPY_CHUNK = 4096;          // journal entries copied at a time
@@ -25,6 +26,7 @@ constexpr int BENCH_LOOK_TICKS = 25;         // refresh ticks between looks for 
 constexpr int CLIENT_WIDTH = 760;
 constexpr int CLIENT_HEIGHT = 640;
 constexpr int ZOOM_DEFAULT = 1;              // 5 s: the last few seconds
+constexpr int64_t CHART_MARGIN_DIVISOR = 50; // a chart scrolls on for a 50th of its span (> 1 column)
 
 static const char TEST_BENCH_CLASS[] = "VelkarisClasse";
 static const char WINDOW_TITLE[] = "Banc virtuel — port parallèle 0x378";
@@ -79,6 +81,7 @@ static int64_t CursorTicks;                // the marker's moment
 static bool TestBenchRunning;              // the test bench window was there at the last look
 static int TicksToLook;                    // refresh ticks until the next look for it
 static std::string Notice;                 // the last outcome shown on the bottom line
+static UINT RefreshPeriod;                 // the refresh timer's period now
 
 static int64_t Now()
 {
@@ -162,8 +165,30 @@ static void LookForTestBench()
     TestBenchRunning = FindWindowA(TEST_BENCH_CLASS, nullptr) != nullptr;
 }
 
+// A live chart looks the same from one moment to the next once its last
+// write has scrolled out of view (flat lanes, grid fixed to the right edge):
+// it moves only while a write lies within its span, plus a margin of more
+// than one column.
+static bool ChartMoving()
+{
+    size_t n = TraceSize(Trace);
+    if (Frozen || n == 0)
+        return false;
+    int64_t span = SpanTicks();
+    return TraceAt(Trace, n - 1).ticks >= Now() - span - span / CHART_MARGIN_DIVISOR;
+}
+
+// The refresh wakes the program less often while nothing on screen moves.
+static void SetRefreshPeriod(HWND window, UINT period)
+{
+    if (period == RefreshPeriod)
+        return;
+    RefreshPeriod = period;
+    SetTimer(window, TIMER_REFRESH, period, nullptr);
+}
+
 // Repaints what changed: the whole window for a new register value, else the
-// scrolling chart and the bottom line's count.
+// chart while it scrolls and the bottom line's count.
 static void OnTimer(HWND window)
 {
     ReadJournal();
@@ -183,12 +208,15 @@ static void OnTimer(HWND window)
     LookForTestBench();
     if (changed || wasRunning != TestBenchRunning || ShownData != CurrentData) {
         InvalidateRect(window, nullptr, FALSE);
+        SetRefreshPeriod(window, REFRESH_MS);
         return;
     }
-    if (!Frozen)
+    bool moving = ChartMoving();
+    if (moving)
         InvalidateRect(window, &CHART_AREA, FALSE);
     if (PaintedWrites != Trace.appended)
         InvalidateRect(window, &BOTTOM_LINE, FALSE);
+    SetRefreshPeriod(window, moving ? REFRESH_MS : QUIET_REFRESH_MS);
 }
 
 // ---- painting
@@ -538,7 +566,7 @@ static void OnCreate(HWND window)
     FreezeBox = Button(window, "Figer", BS_AUTOCHECKBOX, 192, CONTROL_ROW_Y, 70, 26, IDC_FREEZE);
     Button(window, "Enregistrer la trace…", BS_PUSHBUTTON, 570, CONTROL_ROW_Y, 170, 26, IDC_SAVE);
     SyncSwitches(CurrentStatus);
-    SetTimer(window, TIMER_REFRESH, REFRESH_MS, nullptr);
+    SetRefreshPeriod(window, REFRESH_MS);
 }
 
 static void OnDestroy(HWND window)
