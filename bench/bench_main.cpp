@@ -195,14 +195,27 @@ static void PrintTable()
         printf("%s\n", note.c_str());
 }
 
-// The optional argument names the file of machine-readable figures.
+static bool Wanted(const char* parts, const char* part)
+{
+    return !parts || strstr(parts, part) != nullptr;
+}
+
+// The optional first argument names the file of machine-readable figures; the
+// optional second one lists the parts to run, by name separated by commas
+// (effects, program, startup, vbench), all of them by default.
 int main(int argc, char** argv)
 {
     _setmode(_fileno(stdout), _O_BINARY);  // plain \n line ends in the file
-    TimerFigures timers = BenchInProcess();
-    BenchProgram(timers);
-    BenchStartupPhases();
-    BenchVirtualBench();
+    const char* parts = argc > 2 ? argv[2] : nullptr;
+    TimerFigures timers = {};
+    if (Wanted(parts, "effects"))
+        timers = BenchInProcess();
+    if (Wanted(parts, "program"))
+        BenchProgram(timers);
+    if (Wanted(parts, "startup"))
+        BenchStartupPhases();
+    if (Wanted(parts, "vbench"))
+        BenchVirtualBench();
     PrintHeader();
     PrintTable();
     fflush(stdout);

@@ -57,11 +57,12 @@ static bool ProbeOnce(const char* exe, StartupStamps* stamps, const PhaseSpan* p
     bool ok = WaitPumping([&] { return stamps->ticks[STAMP_FIRST_WRITE] != 0 && WindowShown(s); },
                           PROBE_TIMEOUT_MS);
     StartupStamps copy = *stamps;
+    LONG64 start = s.start;
     Stop(&s);
     if (!ok)
         return false;
     for (int i = 0; i < count; ++i)
-        (*samples)[i].push_back(SpanMs(copy, s.start, phases[i]));
+        (*samples)[i].push_back(SpanMs(copy, start, phases[i]));
     return true;
 }
 
