@@ -26,7 +26,8 @@ static const PhaseSpan PROGRAM_PHASES[] = {
     { "common controls (InitCommonControls)", STAMP_COMCTL_START, STAMP_COMCTL_END },
     { "dialog creation (template, font, 32 controls)", STAMP_DIALOG_START, STAMP_BITMAPS_START },
     { "bitmap loading (four bitmaps)", STAMP_BITMAPS_START, STAMP_BITMAPS_END },
-    { "rest of the panel's initialisation", STAMP_BITMAPS_END, STAMP_DIALOG_END },
+    { "indicators shown, extinguish timer set", STAMP_BITMAPS_END, STAMP_INITDIALOG_END },
+    { "dialog manager after WM_INITDIALOG (focus)", STAMP_INITDIALOG_END, STAMP_DIALOG_END },
     { "panel shown, to the first write", STAMP_DIALOG_END, STAMP_FIRST_WRITE },
     { "total: process start to the first write", -1, STAMP_FIRST_WRITE },
 };

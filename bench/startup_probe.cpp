@@ -53,10 +53,21 @@ void ProbeInitCommonControls()
     Stamp(STAMP_COMCTL_END, false);
 }
 
+static DLGPROC ProgramDialogProc;  // the panel's procedure, called by StampedDialogProc
+
+static INT_PTR CALLBACK StampedDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = ProgramDialogProc(dialog, message, wParam, lParam);
+    if (message == WM_INITDIALOG)
+        Stamp(STAMP_INITDIALOG_END, false);
+    return result;
+}
+
 HWND ProbeCreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent, DLGPROC proc, LPARAM param)
 {
     Stamp(STAMP_DIALOG_START, false);
-    HWND dialog = CreateDialogParamA(instance, name, parent, proc, param);
+    ProgramDialogProc = proc;
+    HWND dialog = CreateDialogParamA(instance, name, parent, StampedDialogProc, param);
     Stamp(STAMP_DIALOG_END, false);
     return dialog;
 }

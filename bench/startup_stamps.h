@@ -14,6 +14,7 @@ enum StartupPhase {
     STAMP_DIALOG_START,      // before CreateDialogParamA
     STAMP_BITMAPS_START,     // before the first LoadBitmapA
     STAMP_BITMAPS_END,       // after the last LoadBitmapA
+    STAMP_INITDIALOG_END,    // the panel's own WM_INITDIALOG handling returned
     STAMP_DIALOG_END,        // CreateDialogParamA returned
     STAMP_FIRST_WRITE,       // before the first port write
     STAMP_COUNT
