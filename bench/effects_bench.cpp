@@ -250,14 +250,14 @@ static void AddPassRows(std::vector<double>* glitchesUs)
 static void AddGlitchRow(const std::vector<double>& glitchesUs, const EntryCosts& c)
 {
     Summary g = Summarise(glitchesUs);
-    double p99 = Percentile(glitchesUs, 0.99);
+    double p99 = Percentile(glitchesUs, 0.99), median = Percentile(glitchesUs, 0.5);
     AddFigure("zero_glitch_mean_us", g.mean, "us");
     AddFigure("zero_glitch_p99_us", p99, "us");
     AddFigure("zero_glitch_worst_us", g.worst, "us");
     AddSection("Output writes");
     AddRow("0 glitch before each value (WriteOutputs)",
-           Text("mean %s, 99th percentile %s, worst %s (%u writes)", Us(g.mean).c_str(), Us(p99).c_str(),
-                Us(g.worst).c_str(), static_cast<unsigned>(g.count)),
+           Text("mean %s, median %s, 99th percentile %s, worst %s (%u writes)", Us(g.mean).c_str(),
+                Us(median).c_str(), Us(p99).c_str(), Us(g.worst).c_str(), static_cast<unsigned>(g.count)),
            Text("ideal: two writes back to back, %s apart", Us(c.writeUs.mean).c_str()),
            ProgramLimits(g.mean, 0.0, c.writeUs.mean)
                ? "program: it sets the changed LED pictures between the 0 and the value"

@@ -265,7 +265,7 @@ static void AddIdleRows(const IdleFigures& p, const IdleFigures& b, const PollWa
            Text("%.2f %% of one processor", p.cpuPercent),
            Text("ideal 0 %%; bare program, same timers: %.2f %%", b.cpuPercent),
            ProgramLimits(p.cpuPercent, 0.0, b.cpuPercent)
-               ? "program: it rewrites the status box at every poll, 100 times a second"
+               ? "program: the work of its poll and tick handlers"
                : "platform: waking for the timers costs as much in any program");
     AddRow("Working set (GetProcessMemoryInfo)", Text("%.1f MB, peak %.1f MB", p.workingSetMb, p.peakWorkingSetMb),
            Text("bare program: %.1f MB, peak %.1f MB", b.workingSetMb, b.peakWorkingSetMb),

@@ -14,29 +14,34 @@ static const char BARE_PROBE[] = "bare_probe.exe";
 
 struct PhaseSpan {
     const char* name;
-    int from;  // a StartupPhase, or -1: just before CreateProcess
+    int from;             // a StartupPhase, or -1: just before CreateProcess
     int to;
+    const char* verdict;  // what holds the phase up
 };
 
+static const char PLATFORM_LOAD[] = "platform: the loader and the DLLs imported";
+static const char PLATFORM_WINDOWS[] = "platform: Wine's window system, in the order the program must follow";
+static const char PROGRAM_OWN[] = "program: its own work";
+
 static const PhaseSpan PROGRAM_PHASES[] = {
-    { "process start and DLL load (to the first initialiser)", -1, STAMP_FIRST_CODE },
-    { "runtime start (to WinMain)", STAMP_FIRST_CODE, STAMP_WINMAIN },
-    { "class registration (icon twice, cursor)", STAMP_WINMAIN, STAMP_CLASS_REGISTERED },
-    { "window creation (to WM_CREATE)", STAMP_CLASS_REGISTERED, STAMP_COMCTL_START },
-    { "common controls (InitCommonControls)", STAMP_COMCTL_START, STAMP_COMCTL_END },
-    { "dialog creation (template, font, 32 controls)", STAMP_DIALOG_START, STAMP_BITMAPS_START },
-    { "bitmap loading (four bitmaps)", STAMP_BITMAPS_START, STAMP_BITMAPS_END },
-    { "indicators shown, extinguish timer set", STAMP_BITMAPS_END, STAMP_INITDIALOG_END },
-    { "dialog manager after WM_INITDIALOG (focus)", STAMP_INITDIALOG_END, STAMP_DIALOG_END },
-    { "panel shown, to the first write", STAMP_DIALOG_END, STAMP_FIRST_WRITE },
-    { "total: process start to the first write", -1, STAMP_FIRST_WRITE },
+    { "process start and DLL load (to the first initialiser)", -1, STAMP_FIRST_CODE, PLATFORM_LOAD },
+    { "runtime start (to WinMain)", STAMP_FIRST_CODE, STAMP_WINMAIN, PLATFORM_LOAD },
+    { "class registration (icon twice, cursor)", STAMP_WINMAIN, STAMP_CLASS_REGISTERED, PROGRAM_OWN },
+    { "window creation (to WM_CREATE)", STAMP_CLASS_REGISTERED, STAMP_COMCTL_START, PLATFORM_WINDOWS },
+    { "common controls (InitCommonControls)", STAMP_COMCTL_START, STAMP_COMCTL_END, PLATFORM_LOAD },
+    { "dialog creation (template, font, 32 controls)", STAMP_DIALOG_START, STAMP_BITMAPS_START, PLATFORM_WINDOWS },
+    { "bitmap loading (four bitmaps)", STAMP_BITMAPS_START, STAMP_BITMAPS_END, PROGRAM_OWN },
+    { "indicators shown, extinguish timer set", STAMP_BITMAPS_END, STAMP_INITDIALOG_END, PROGRAM_OWN },
+    { "dialog manager after WM_INITDIALOG (focus)", STAMP_INITDIALOG_END, STAMP_DIALOG_END, PLATFORM_WINDOWS },
+    { "panel shown, to the first write", STAMP_DIALOG_END, STAMP_FIRST_WRITE, PLATFORM_WINDOWS },
+    { "total: process start to the first write", -1, STAMP_FIRST_WRITE, "the phases above" },
 };
 constexpr int PROGRAM_PHASE_COUNT = sizeof(PROGRAM_PHASES) / sizeof(PROGRAM_PHASES[0]);
 
 static const PhaseSpan BARE_PHASES[] = {
-    { "process start and DLL load", -1, STAMP_FIRST_CODE },
-    { "runtime start", STAMP_FIRST_CODE, STAMP_WINMAIN },
-    { "to the first write", STAMP_WINMAIN, STAMP_FIRST_WRITE },
+    { "process start and DLL load", -1, STAMP_FIRST_CODE, PLATFORM_LOAD },
+    { "runtime start", STAMP_FIRST_CODE, STAMP_WINMAIN, PLATFORM_LOAD },
+    { "to the first write", STAMP_WINMAIN, STAMP_FIRST_WRITE, PROGRAM_OWN },
 };
 constexpr int BARE_PHASE_COUNT = sizeof(BARE_PHASES) / sizeof(BARE_PHASES[0]);
 
@@ -86,13 +91,14 @@ static void AddPhaseRows(const std::vector<std::vector<double>>& program, const 
     bareText[1] = Text("bare program: %.1f ms", MeanOf(bare[1]));
     bareText[PROGRAM_PHASE_COUNT - 1] = Text("bare program: %.1f ms (its write comes first, %.1f ms after WinMain)",
                                              bareTotal, MeanOf(bare[2]));
+    AddNote("Start-up phases: the program writes its first 0 only once its window and panel exist (window\n"
+            "creation, dialog creation, focus); the bare program writes it before any window.");
     for (int i = 0; i < PROGRAM_PHASE_COUNT; ++i) {
         double ms = MeanOf(program[i]);
         Summary all = Summarise(program[i]);
         AddRow(Text("  %s", PROGRAM_PHASES[i].name), Text("mean %.1f ms, worst %.1f ms", ms, all.worst),
                bareText[i].empty() ? "bare program: none of this before its write" : bareText[i],
-               i == 0 || i == 1 ? "platform: the loader and the DLLs the program imports"
-                                : i == PROGRAM_PHASE_COUNT - 1 ? "the phases above" : "the program's own start-up");
+               PROGRAM_PHASES[i].verdict);
     }
 }
 
