@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs every test under Wine and Xvfb.
+# Installs what is missing, builds, and runs every test: the native ones, then
+# those under Wine and Xvfb.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
