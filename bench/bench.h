@@ -84,5 +84,6 @@ TimerFigures BenchInProcess();
 void BenchProgram(const TimerFigures& timers);
 void BenchStartupPhases();
 void BenchVirtualBench();
+void BenchChain();  // chain_bench.cpp
 
 #endif

@@ -216,6 +216,8 @@ int main(int argc, char** argv)
         BenchStartupPhases();
     if (Wanted(parts, "vbench"))
         BenchVirtualBench();
+    if (Wanted(parts, "chain"))
+        BenchChain();
     PrintHeader();
     PrintTable();
     fflush(stdout);
