@@ -1,0 +1,36 @@
+// The port's shared state from a native Linux program: where the state file
+// lives, the checks on its owner and modes, and the mapping. Linux only.
+#ifndef PORTNATIVE_H
+#define PORTNATIVE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include "portcore.h"
+
+constexpr int64_t PORTSTATE_NATIVE_FREQUENCY = 10000000;  // the clock of Wine's QueryPerformanceCounter
+constexpr size_t PORTSTATE_PATH_MAX = 4096;
+constexpr size_t PORTSTATE_ERROR_MAX = 512;  // room for any message below
+
+// CLOCK_MONOTONIC_RAW in 100 ns units: the same clock Wine processes stamp with.
+int64_t PortNativeTicks();
+void PortNativeSleep(int ms);
+
+// The state file's path: $XDG_RUNTIME_DIR/travek/port-state.v2, or
+// /dev/shm/travek-UID/port-state.v2 when the variable is unset or empty.
+// False (with a message in err) if the path would not fit.
+bool PortStatePath(char* out, size_t size, char* err, size_t errSize);
+
+// Checks that path is owned by this user and that its mode bits are exactly
+// `mode` (0700 for the folder, 0600 for the file). False with a message if not.
+bool PortCheckOwner(const char* path, unsigned mode, char* err, size_t errSize);
+
+// Maps the state file at path, checking the file and its folder. With
+// `create`, makes the folder and the file as needed (owner-only) and
+// initialises the state under an exclusive flock if it is not valid.
+// Returns nullptr with a message in err on any failure.
+PortState* PortStateMapNative(const char* path, bool create, char* err, size_t errSize);
+
+// Unmaps a state returned by PortStateMapNative.
+void PortStateUnmapNative(PortState* s);
+
+#endif

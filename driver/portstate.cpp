@@ -1,0 +1,223 @@
+// The portable operations on the port's shared state; see portcore.h.
+#include "portcore.h"
+#include <string.h>
+
+bool PortStateHeaderOk(const PortState* s)
+{
+    return AtomicLoad(&s->magic) == PORTSTATE_MAGIC && s->version == PORTSTATE_VERSION &&
+           s->size == sizeof(PortState) && s->capacity == PORTSTATE_JOURNAL_CAPACITY &&
+           s->frequency > 0;
+}
+
+bool PortStateCountersOk(PortState* s)
+{
+    int64_t w = AtomicLoad(&s->writes);
+    int64_t a = AtomicLoad(&s->applied);
+    return w >= 0 && w < PORTSTATE_MAX_WRITES && AtomicLoad(&s->reads) >= 0 && a >= 0 && a <= w;
+}
+
+bool PortStateValid(PortState* s)
+{
+    return PortStateHeaderOk(s) && PortStateCountersOk(s);
+}
+
+// The reset count after one more repair, wrapping instead of overflowing.
+static int32_t NextResets(const PortState* s)
+{
+    return static_cast<int32_t>((static_cast<uint32_t>(s->resets) + 1) & 0x7FFFFFFF);
+}
+
+void PortStateInit(PortState* s, int64_t frequency, int32_t resets)
+{
+    AtomicStore(&s->magic, uint32_t(0));
+    // Everything after the magic, journal included, starts at zero.
+    memset(reinterpret_cast<char*>(s) + sizeof(s->magic), 0, sizeof(PortState) - sizeof(s->magic));
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    s->version = PORTSTATE_VERSION;
+    s->size = sizeof(PortState);
+    s->capacity = PORTSTATE_JOURNAL_CAPACITY;
+    s->frequency = frequency;
+    AtomicStore(&s->status, PORT_STATUS_IDLE);
+    AtomicStore(&s->resets, resets);
+    AtomicStore(&s->backend, uint32_t(PORT_BACKEND_SIMULATED));
+    PortStateSetTarget(s, "sim");
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    AtomicStore(&s->magic, PORTSTATE_MAGIC);
+}
+
+bool PortStateRepair(PortState* s, int64_t frequency)
+{
+    if (PortStateValid(s))
+        return true;
+    PortStateInit(s, frequency, NextResets(s));
+    return false;
+}
+
+int64_t PortStateAppend(PortState* s, uint16_t port, uint16_t value, PortClock clock)
+{
+    // Claims n with the time read after seeing n-1 claimed, so that ticks never
+    // go backwards along the journal however many processes write at once.
+    int64_t n, ticks;
+    do {
+        n = AtomicLoad(&s->writes);
+        ticks = clock();
+    } while (!AtomicCas(&s->writes, n, static_cast<int64_t>(static_cast<uint64_t>(n) + 1)));
+    PortEntry* e = &s->journal[static_cast<uint64_t>(n) % PORTSTATE_JOURNAL_CAPACITY];
+    // Unsigned arithmetic: a count corrupted under us must not overflow.
+    int64_t stamp = static_cast<int64_t>(2 * static_cast<uint64_t>(n) + 1);
+    AtomicStore(&e->stamp, stamp);
+    AtomicStore(&e->ticks, ticks);
+    AtomicStore(&e->port, port);
+    AtomicStore(&e->value, value);
+    AtomicStore(&e->reserved, uint32_t(0));
+    AtomicStore(&e->stamp, stamp + 1);
+    if (port == PORT_DATA)
+        AtomicStore(&s->data, int32_t(value & 0xFF));
+    else if (port == PORT_CONTROL)
+        AtomicStore(&s->control, int32_t(value & 0xFF));
+    AtomicStore(&s->lastWriteTicks, ticks);
+    return n;
+}
+
+int64_t PortStateWriteCount(PortState* s)
+{
+    int64_t w = AtomicLoad(&s->writes);
+    return w < 0 || w >= PORTSTATE_MAX_WRITES ? 0 : w;
+}
+
+static PortEntry* EntryOf(PortState* s, int64_t n)
+{
+    return &s->journal[static_cast<uint64_t>(n) % PORTSTATE_JOURNAL_CAPACITY];
+}
+
+// True if some entry after n, up to total, is complete: n is then not just the
+// newest write still in progress.
+static bool LaterEntryComplete(PortState* s, int64_t n, int64_t total)
+{
+    for (int64_t k = n + 1; k < total; ++k)
+        if (AtomicLoad(&EntryOf(s, k)->stamp) == 2 * k + 2)
+            return true;
+    return false;
+}
+
+// Waits a little for entry n's writer to finish; false if it never does (a
+// writer that died or a torn entry).
+static bool WaitForEntry(PortState* s, int64_t n, PortSleep sleep)
+{
+    for (int i = 0; i < PORTSTATE_TORN_WAIT_MS; ++i) {
+        if (AtomicLoad(&EntryOf(s, n)->stamp) >= 2 * n + 2)
+            return true;
+        sleep(1);
+    }
+    return false;
+}
+
+// Copies entry n if it is whole before and after the copy.
+static bool CopyEntry(PortState* s, int64_t n, PortWrite* w)
+{
+    PortEntry* e = EntryOf(s, n);
+    int64_t want = 2 * n + 2;
+    int64_t before = AtomicLoad(&e->stamp);
+    w->seq = n;
+    w->ticks = AtomicLoad(&e->ticks);
+    w->port = AtomicLoad(&e->port);
+    w->value = AtomicLoad(&e->value);
+    return before == want && AtomicLoad(&e->stamp) == want;
+}
+
+size_t PortStateCopyJournal(PortState* s, int64_t from, PortWrite* out, size_t max,
+                            int64_t* next, int64_t* dropped, PortSleep sleep)
+{
+    int64_t total = PortStateWriteCount(s);
+    int64_t lost = 0;
+    if (from < 0)
+        from = 0;
+    if (from > total)
+        from = total;  // the state was re-initialised under the reader
+    if (total - from > static_cast<int64_t>(PORTSTATE_JOURNAL_CAPACITY)) {
+        lost = total - from - PORTSTATE_JOURNAL_CAPACITY;
+        from += lost;
+    }
+    size_t copied = 0;
+    int64_t n = from;
+    for (; n < total && copied < max; ++n) {
+        if (AtomicLoad(&EntryOf(s, n)->stamp) < 2 * n + 2) {
+            // The newest write still in progress: stop, the reader comes back later.
+            if (!LaterEntryComplete(s, n, total))
+                break;
+            // Later writes are whole: give this one a moment, then skip it as torn.
+            if (!WaitForEntry(s, n, sleep)) {
+                ++lost;
+                continue;
+            }
+        }
+        if (CopyEntry(s, n, &out[copied]))
+            ++copied;
+        else
+            ++lost;  // overwritten by a later write while we looked
+    }
+    if (next)
+        *next = n;
+    if (dropped)
+        *dropped = lost;
+    return copied;
+}
+
+// Copies text into a fixed field, cut to fit, NUL-terminated, byte by byte
+// so that a reader never sees an unterminated field.
+static void StoreText(char* field, const char* text)
+{
+    size_t n = text ? strnlen(text, PORTSTATE_TEXT - 1) : 0;
+    for (size_t i = 0; i < n; ++i)
+        AtomicStore(&field[i], text[i]);
+    for (size_t i = n; i < static_cast<size_t>(PORTSTATE_TEXT); ++i)
+        AtomicStore(&field[i], '\0');
+}
+
+void PortStateSetTarget(PortState* s, const char* text)
+{
+    StoreText(s->target, text);
+}
+
+void PortStateFault(PortState* s, PortFaultCode code, const char* text, int64_t ticks)
+{
+    AtomicStore(&s->fault, uint32_t(PORT_FAULT_NONE));
+    StoreText(s->faultText, text);
+    AtomicStore(&s->faultTicks, ticks);
+    AtomicStore(&s->fault, uint32_t(code));
+    if (code != PORT_FAULT_NONE)
+        AtomicAdd(&s->faults, uint32_t(1));
+}
+
+constexpr int32_t NATIVE_CLAIM = -1;  // windowsPid of a slot held by a native process
+
+int PortStateTakeClient(PortState* s, int32_t unixPid, int32_t windowsPid, int64_t ticks)
+{
+    // A slot is free when both pids are 0; the Windows pid claims it, -1
+    // standing for a native process's.
+    int32_t claim = windowsPid ? windowsPid : NATIVE_CLAIM;
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {
+        PortClient* c = &s->clients[i];
+        if (AtomicLoad(&c->unixPid) == unixPid && AtomicLoad(&c->windowsPid) == claim)
+            return i;
+    }
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {
+        PortClient* c = &s->clients[i];
+        if (AtomicLoad(&c->unixPid) != 0 || !AtomicCas(&c->windowsPid, int32_t(0), claim))
+            continue;
+        AtomicStore(&c->since, ticks);
+        AtomicStore(&c->unixPid, unixPid);
+        return i;
+    }
+    return -1;
+}
+
+void PortStateFreeClient(PortState* s, int slot)
+{
+    if (slot < 0 || slot >= PORTSTATE_CLIENTS)
+        return;
+    PortClient* c = &s->clients[slot];
+    AtomicStore(&c->unixPid, int32_t(0));
+    AtomicStore(&c->since, int64_t(0));
+    AtomicStore(&c->windowsPid, int32_t(0));
+}

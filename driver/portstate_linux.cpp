@@ -1,0 +1,172 @@
+// The port's shared state from a native Linux program; see portnative.h.
+#include "portnative.h"
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+constexpr unsigned DIR_MODE = 0700;
+constexpr unsigned FILE_MODE = 0600;
+constexpr unsigned MODE_BITS = 07777;
+constexpr int64_t NS_PER_TICK = 100;
+
+int64_t PortNativeTicks()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC_RAW, &t);
+    return static_cast<int64_t>(t.tv_sec) * (1000000000 / NS_PER_TICK) + t.tv_nsec / NS_PER_TICK;
+}
+
+void PortNativeSleep(int ms)
+{
+    timespec t = { ms / 1000, static_cast<long>(ms % 1000) * 1000000 };
+    nanosleep(&t, nullptr);
+}
+
+bool PortStatePath(char* out, size_t size, char* err, size_t errSize)
+{
+    const char* xdg = getenv("XDG_RUNTIME_DIR");
+    int n;
+    if (xdg && *xdg)
+        n = snprintf(out, size, "%s/%s/%s", xdg, PORTSTATE_DIR, PORTSTATE_FILE);
+    else
+        n = snprintf(out, size, "/dev/shm/%s-%u/%s", PORTSTATE_DIR, static_cast<unsigned>(getuid()),
+                     PORTSTATE_FILE);
+    if (n < 0 || static_cast<size_t>(n) >= size) {
+        snprintf(err, errSize, "chemin du fichier d'état trop long (XDG_RUNTIME_DIR)");
+        return false;
+    }
+    return true;
+}
+
+// Owner and mode as expected.
+static bool CheckStat(const struct stat& st, const char* path, unsigned mode, char* err, size_t errSize)
+{
+    if (st.st_uid != getuid()) {
+        snprintf(err, errSize, "%s appartient à l'utilisateur %u, pas à vous (%u) : refusé", path,
+                 static_cast<unsigned>(st.st_uid), static_cast<unsigned>(getuid()));
+        return false;
+    }
+    if ((st.st_mode & MODE_BITS) != mode) {
+        snprintf(err, errSize, "%s a les droits %03o au lieu de %03o : refusé", path,
+                 static_cast<unsigned>(st.st_mode & MODE_BITS), mode);
+        return false;
+    }
+    return true;
+}
+
+bool PortCheckOwner(const char* path, unsigned mode, char* err, size_t errSize)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0) {
+        snprintf(err, errSize, "%s : %s", path, strerror(errno));
+        return false;
+    }
+    return CheckStat(st, path, mode, err, errSize);
+}
+
+// The folder part of path, in out.
+static bool FolderOf(const char* path, char* out, size_t size)
+{
+    const char* slash = strrchr(path, '/');
+    size_t n = slash ? static_cast<size_t>(slash - path) : 0;
+    if (n == 0 || n >= size)
+        return false;
+    memcpy(out, path, n);
+    out[n] = '\0';
+    return true;
+}
+
+static bool PrepareFolder(const char* path, bool create, char* err, size_t errSize)
+{
+    char dir[PORTSTATE_PATH_MAX];
+    if (!FolderOf(path, dir, sizeof dir)) {
+        snprintf(err, errSize, "%s : chemin sans dossier", path);
+        return false;
+    }
+    if (create && mkdir(dir, DIR_MODE) != 0 && errno != EEXIST) {
+        snprintf(err, errSize, "impossible de créer %s : %s", dir, strerror(errno));
+        return false;
+    }
+    return PortCheckOwner(dir, DIR_MODE, err, errSize);
+}
+
+// Makes the file's size right and its state valid, under an exclusive lock.
+static bool InitialiseFile(int fd, PortState* s, const char* path, char* err, size_t errSize)
+{
+    if (flock(fd, LOCK_EX) != 0) {
+        snprintf(err, errSize, "%s : verrou impossible : %s", path, strerror(errno));
+        return false;
+    }
+    if (!PortStateValid(s))
+        PortStateRepair(s, PORTSTATE_NATIVE_FREQUENCY);
+    flock(fd, LOCK_UN);
+    return true;
+}
+
+static int OpenStateFile(const char* path, bool create, char* err, size_t errSize)
+{
+    int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0);
+    int fd = open(path, flags, FILE_MODE);
+    if (fd < 0) {
+        snprintf(err, errSize, "%s : %s", path, strerror(errno));
+        return -1;
+    }
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        snprintf(err, errSize, "%s n'est pas un fichier ordinaire : refusé", path);
+        ok = false;
+    } else if (ok) {
+        ok = CheckStat(st, path, FILE_MODE, err, errSize);
+    } else {
+        snprintf(err, errSize, "%s : %s", path, strerror(errno));
+    }
+    if (!ok) {
+        close(fd);
+        return -1;
+    }
+    if (st.st_size < static_cast<off_t>(sizeof(PortState)) &&
+        (!create || ftruncate(fd, sizeof(PortState)) != 0)) {
+        snprintf(err, errSize, "%s : taille %lld au lieu de %zu", path, static_cast<long long>(st.st_size),
+                 sizeof(PortState));
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+PortState* PortStateMapNative(const char* path, bool create, char* err, size_t errSize)
+{
+    if (!PrepareFolder(path, create, err, errSize))
+        return nullptr;
+    int fd = OpenStateFile(path, create, err, errSize);
+    if (fd < 0)
+        return nullptr;
+    void* p = mmap(nullptr, sizeof(PortState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) {
+        snprintf(err, errSize, "%s : mmap : %s", path, strerror(errno));
+        close(fd);
+        return nullptr;
+    }
+    PortState* s = static_cast<PortState*>(p);
+    bool ok = !create || InitialiseFile(fd, s, path, err, errSize);
+    close(fd);  // the mapping stays
+    if (!ok) {
+        munmap(p, sizeof(PortState));
+        return nullptr;
+    }
+    return s;
+}
+
+void PortStateUnmapNative(PortState* s)
+{
+    if (s)
+        munmap(s, sizeof(PortState));
+}
