@@ -7,6 +7,7 @@ build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 run_build=$("$root/scripts/build.sh")
 . "$root/scripts/wine-env.sh"
 status=0
+ctest --test-dir "$build_root/native" --output-on-failure --timeout 300 || status=1
 if [ "$run_build" != "$build_root/i686" ]; then
     echo "This machine cannot run 32-bit code: the tests run the x86_64 build;"
     echo "the i686 build gets its static checks."
