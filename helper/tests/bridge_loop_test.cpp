@@ -1,0 +1,153 @@
+// The bridge loop end to end against a fake device: the doorbell wakes it,
+// every write arrives, the status follows, it ends without clients and fails
+// cleanly when the device does.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <linux/futex.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <chrono>
+#include <future>
+#include <thread>
+#include "fakedevice.h"
+
+namespace {
+
+constexpr auto LOOP_LIMIT = std::chrono::milliseconds(10000);  // bound on every wait here
+constexpr int64_t TICKS_PER_MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
+
+BridgeTiming FastTiming()
+{
+    BridgeTiming t;
+    t.statusPeriod = 1 * TICKS_PER_MS;
+    t.awakePoll = TICKS_PER_MS / 50;
+    t.awakeWindow = TICKS_PER_MS / 5;
+    t.clientCheck = 5 * TICKS_PER_MS;
+    t.idleExit = 50 * TICKS_PER_MS;
+    return t;
+}
+
+// The library's side of a write: journal it, ring only a sleeping helper.
+void WriteAndRing(PortState* s, uint16_t value)
+{
+    PortStateAppend(s, PORT_DATA, value, PortNativeTicks);
+    if (AtomicLoad(&s->helperState) == HELPER_SLEEPING &&
+        AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE))) {
+        AtomicAdd(&s->doorbell, 1u);
+        syscall(SYS_futex, &s->doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+    }
+}
+
+// Polls cond until it holds or LOOP_LIMIT passes.
+template <typename F> bool WaitFor(F cond, std::chrono::milliseconds limit = LOOP_LIMIT)
+{
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+TEST(BridgeRun, SleepsWakesOnTheDoorbellFollowsTheStatusAndEndsWithoutClients)
+{
+    PortState* s = NewState();
+    FakeDevice d;
+    BridgeDevice dev = FakeBridgeDevice(&d);
+    BridgeTiming t = FastTiming();
+    int slot = PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
+    auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
+
+    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->helperState) == HELPER_SLEEPING; }));
+    uint32_t bell = AtomicLoad(&s->doorbell);
+    WriteAndRing(s, 0);
+    WriteAndRing(s, 0x2A);
+    EXPECT_EQ(AtomicLoad(&s->doorbell), bell + 1);  // rung once: the second found it awake
+    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->applied) == 2; }));
+    {
+        std::lock_guard<std::mutex> g(d.lock);
+        EXPECT_EQ(d.written, (std::vector<uint8_t>{ 0, 0x2A }));
+        d.status = 0x3F;
+    }
+    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->status) == 0x3F; }));
+
+    PortStateFreeClient(s, slot);
+    ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
+    EXPECT_EQ(run.get(), BRIDGE_EXIT_DONE);
+    EXPECT_EQ(AtomicLoad(&s->helperState), uint32_t(HELPER_EXITED));
+    EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_NONE));
+    free(s);
+}
+
+TEST(BridgeRun, AWriterRacingTheSleepLosesNoWakeUp)
+{
+    PortState* s = NewState();
+    FakeDevice d;
+    BridgeDevice dev = FakeBridgeDevice(&d);
+    BridgeTiming t = FastTiming();
+    t.awakeWindow = 0;  // sleep after every write: the race window at its widest
+    // Nothing else wakes the loop for seconds: a lost wake-up shows as a stall.
+    t.statusPeriod = 1500 * TICKS_PER_MS;
+    t.clientCheck = 1500 * TICKS_PER_MS;
+    const auto stall = std::chrono::milliseconds(1000);
+    int slot = PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
+    auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
+
+    const int count = 3000;
+    std::vector<uint8_t> expected;
+    for (int i = 0; i < count; ++i) {
+        WriteAndRing(s, static_cast<uint16_t>(i));
+        expected.push_back(static_cast<uint8_t>(i));
+        if (i % 3 == 0)
+            std::this_thread::yield();
+        if (i % 100 == 0) {  // each hundredth write waits for its application
+            ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->applied) == i + 1; }, stall)) << i;
+        }
+    }
+    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->applied) == count; }, stall));
+    PortStateFreeClient(s, slot);
+    ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
+    EXPECT_EQ(run.get(), BRIDGE_EXIT_DONE);
+    std::lock_guard<std::mutex> g(d.lock);
+    EXPECT_EQ(d.written, expected);
+    free(s);
+}
+
+TEST(BridgeRun, NoSleepWhileAWriteCameAfterTheLastLookOrAWholeEntryWaits)
+{
+    PortState* s = NewState();
+    EXPECT_FALSE(BridgeHasWork(s, 0));
+    PortStateAppend(s, PORT_DATA, 1, PortNativeTicks);
+    EXPECT_TRUE(BridgeHasWork(s, 0));  // arrived after the look
+    EXPECT_TRUE(BridgeHasWork(s, 1));  // looked at, complete, not applied
+    AtomicStore(&s->applied, int64_t(1));
+    EXPECT_FALSE(BridgeHasWork(s, 1));
+    AtomicStore(&s->writes, int64_t(2));  // claimed, its entry not yet written:
+    EXPECT_FALSE(BridgeHasWork(s, 2));    // its writer rings once it is
+    free(s);
+}
+
+TEST(BridgeRun, ADeviceThatFailsMidSessionIsReportedInTheState)
+{
+    PortState* s = NewState();
+    FakeDevice d;
+    d.statusError = ENOTCONN;
+    BridgeDevice dev = FakeBridgeDevice(&d);
+    BridgeTiming t = FastTiming();
+    PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
+    auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
+    ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
+    EXPECT_EQ(run.get(), BRIDGE_EXIT_FAILED);
+    EXPECT_EQ(AtomicLoad(&s->helperState), uint32_t(HELPER_FAILED));
+    EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_DEVICE_LOST));
+    EXPECT_EQ(AtomicLoad(&s->faults), 1u);
+    EXPECT_GT(AtomicLoad(&s->faultTicks), 0);
+    EXPECT_NE(strstr(s->faultText, "/dev/fauxport"), nullptr) << s->faultText;
+    EXPECT_NE(strstr(s->faultText, "ENOTCONN"), nullptr) << s->faultText;
+    free(s);
+}
+
+}  // namespace
