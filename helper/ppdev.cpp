@@ -57,7 +57,7 @@ void PpdevClassify(const char* path, PpdevStep step, int err, PpdevFault* f)
         f->code = PORT_FAULT_PERMISSION;
         snprintf(f->text, n, "Accès refusé à %s : ajoutez l'utilisateur au groupe lp "
                  "(sudo adduser $USER lp) puis reconnectez-vous.", path);
-    } else if (step == PPDEV_STEP_CLAIM && err == EINTR) {
+    } else if (step == PPDEV_STEP_CLAIM && (err == EINTR || err == EBUSY)) {
         f->code = PORT_FAULT_BUSY;
         snprintf(f->text, n, "Port %s occupé par un autre programme (pilote d'imprimante lp ?) : "
                  "abandon après %d s.", path, PPDEV_CLAIM_LIMIT_MS / MS_PER_S);

@@ -53,6 +53,7 @@ TEST(PpdevClassify, EachErrnoMeansItsFaultAtItsStep)
         { PPDEV_STEP_OPEN, ENXIO, PORT_FAULT_NO_DEVICE, "introuvable" },
         { PPDEV_STEP_OPEN, ENODEV, PORT_FAULT_NO_DEVICE, "introuvable" },
         { PPDEV_STEP_CLAIM, EINTR, PORT_FAULT_BUSY, "2 s" },
+        { PPDEV_STEP_CLAIM, EBUSY, PORT_FAULT_BUSY, "autre programme" },
         { PPDEV_STEP_CLAIM, ENOTTY, PORT_FAULT_NOT_PARPORT, "USB" },
         { PPDEV_STEP_SESSION, EIO, PORT_FAULT_DEVICE_LOST, "EIO" },
         { PPDEV_STEP_SESSION, ENODEV, PORT_FAULT_DEVICE_LOST, "disparu" },
