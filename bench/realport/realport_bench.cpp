@@ -103,6 +103,7 @@ static void Row(const char* name, double value, const char* unit, const char* be
 
 struct Phases {
     double idleCpu, idleWall, k2000Cpu, k2000Wall;
+    double ringsPerPass;  // doorbell rings the library paid per K2000 pass
     std::vector<double> callCosts, simCosts;
 };
 
@@ -118,7 +119,9 @@ static void RunPhases(PortState* s, pid_t helper, Phases* p, int quietS, int pas
     p->idleWall = static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US;
     cpu0 = ProcessCpuUs(helper);
     t0 = PortNativeTicks();
+    uint32_t rings = AtomicLoad(&s->doorbell);
     p->callCosts = RunK2000(s, LibraryWrite, passes);
+    p->ringsPerPass = static_cast<double>(AtomicLoad(&s->doorbell) - rings) / passes;
     p->k2000Cpu = ProcessCpuUs(helper) - cpu0;
     p->k2000Wall = static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US;
     PortState* sim = static_cast<PortState*>(calloc(1, sizeof(PortState)));
@@ -144,8 +147,9 @@ static int Report(const Phases& p, const std::vector<int64_t>& journal, const st
     Row("ppdev_call_cost_us", Mean(p.callCosts), "us", "simulated port's call", simCost, "< 1");
     Row("helper_idle_cpu_percent", 100.0 * p.idleCpu / p.idleWall, "%", "-", 0.0, "<= 1");
     Row("helper_k2000_cpu_percent", 100.0 * p.k2000Cpu / p.k2000Wall, "%", "-", 0.0, "<= 5");
-    printf("\nppdev call / simulated call: %.1f; wire p99 / device round trip: %.1f; writes: %zu, "
-           "all reached the device in order\n", Mean(p.callCosts) / simCost, Percentile(busy, 99) / floorUs,
+    printf("\nppdev call / simulated call: %.1f; wire p99 / device round trip: %.1f; wire median %.1f us;\n"
+           "doorbell rings per pass: %.2f; writes: %zu, all reached the device in order\n",
+           Mean(p.callCosts) / simCost, Percentile(busy, 99) / floorUs, Percentile(busy, 50), p.ringsPerPass,
            journal.size());
     return 0;
 }
