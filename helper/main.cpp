@@ -42,8 +42,13 @@ static void OnStopSignal(int)
     BridgeRequestStop();
 }
 
+// A parent may have blocked signals (Wine does in some threads): the claim's
+// time limit and the stop signals must get through.
 static void InstallSignals()
 {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = OnStopSignal;
@@ -76,12 +81,13 @@ static int Serve(PortState* s)
         fprintf(stderr, "travek-porthelper : l'état ne demande pas de périphérique ppdev (%s)\n", target);
         return BRIDGE_EXIT_REFUSED;
     }
-    if (BridgeOtherHelper(s, now)) {
+    int32_t previous = AtomicLoad(&s->helperPid);
+    // Two helpers started at once: the compare-exchange lets one through.
+    if (BridgeOtherHelper(s, now) || !AtomicCas(&s->helperPid, previous, static_cast<int32_t>(getpid()))) {
         fprintf(stderr, "travek-porthelper : un autre relais (pid %d) tient déjà ce port\n",
                 static_cast<int>(AtomicLoad(&s->helperPid)));
         return BRIDGE_EXIT_REFUSED;
     }
-    AtomicStore(&s->helperPid, static_cast<int32_t>(getpid()));
     AtomicStore(&s->helperBeat, now);
     AtomicStore(&s->helperState, uint32_t(HELPER_STARTING));
     PpdevFault f;
