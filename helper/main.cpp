@@ -23,7 +23,7 @@ static int Usage()
 static int Check(const char* path)
 {
     PpdevFault f;
-    int fd = PpdevOpen(path, &f);
+    int fd = PpdevOpen(path, &f, nullptr, nullptr);
     uint8_t status = 0;
     int err = fd >= 0 ? PpdevReadStatus(fd, &status) : 0;
     if (fd >= 0 && err != 0)
@@ -69,6 +69,12 @@ static int ReadStatus(void* context, uint8_t* value)
     return PpdevReadStatus(*static_cast<int*>(context), value);
 }
 
+// Keeps the beat fresh while the claim waits, so that no second helper starts.
+static void ClaimBeat(void* state)
+{
+    AtomicStore(&static_cast<PortState*>(state)->helperBeat, PortNativeTicks());
+}
+
 // Takes the state for this process, claims the device and runs the loop.
 static int Serve(PortState* s)
 {
@@ -91,7 +97,7 @@ static int Serve(PortState* s)
     AtomicStore(&s->helperBeat, now);
     AtomicStore(&s->helperState, uint32_t(HELPER_STARTING));
     PpdevFault f;
-    int fd = PpdevOpen(target, &f);
+    int fd = PpdevOpen(target, &f, ClaimBeat, s);
     if (fd < 0) {
         fprintf(stderr, "travek-porthelper : %s\n", f.text);
         PortStateFault(s, f.code, f.text, PortNativeTicks());
