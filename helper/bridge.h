@@ -15,7 +15,7 @@ constexpr int BRIDGE_AWAKE_POLL_US = 20;         // timed wait between journal l
 constexpr int BRIDGE_AWAKE_WINDOW_US = 400;      // stay awake this long after the last write
 constexpr int BRIDGE_CLIENT_CHECK_US = 100000;   // how often client processes are looked at
 constexpr int BRIDGE_IDLE_EXIT_US = 2000000;     // end once no client has lived this long
-constexpr int BRIDGE_APPLY_BATCH = 64;           // journal entries copied at once
+constexpr int BRIDGE_APPLY_BATCH = 16;           // entries applied between two looks at the clock
 
 // Exit codes of the helper.
 constexpr int BRIDGE_EXIT_DONE = 0;     // no client left
@@ -41,11 +41,12 @@ struct BridgeTiming {
 // TRAVEK_HELPER_WINDOW_US override the awake poll and window (for tuning).
 BridgeTiming BridgeDefaultTiming();
 
-// Applies every complete journal entry from `applied` on: data writes go to
-// the device, others are passed over; `applied` and `wireWrites` advance
-// after each. Writes lost to wrap-around or torn entries are reported as a
-// fault and passed over. Returns the entries passed (>= 0), or -1 with
-// *err set when the device failed.
+// Applies the complete journal entries from `applied` on, at most
+// BRIDGE_APPLY_BATCH (the loop beats and reads the status between batches):
+// data writes go to the device, others are passed over; `applied` and
+// `wireWrites` advance after each. Writes lost to wrap-around or torn entries
+// are reported as a fault and passed over. Returns the entries passed (>= 0),
+// or -1 with *err set when the device failed.
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err);
 
 // Reads the status register into the state and beats. 0 or an errno.
