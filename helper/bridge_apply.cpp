@@ -1,0 +1,81 @@
+// Moving journal entries to the device, the status read, client liveness.
+#include "bridge.h"
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+#include "portnative.h"
+#include "ppdev.h"
+
+constexpr uint8_t DATA_MASK = 0xFF;
+constexpr int64_t TICKS_PER_MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
+
+static void ReportLost(PortState* s, int64_t lost)
+{
+    char text[PORTSTATE_TEXT];
+    snprintf(text, sizeof text, "%lld écriture(s) perdue(s) avant le port : le relais natif "
+             "avait trop de retard sur le journal.", static_cast<long long>(lost));
+    PortStateFault(s, PORT_FAULT_HELPER_LOST, text, PortNativeTicks());
+}
+
+int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
+{
+    JournalWrite batch[BRIDGE_APPLY_BATCH];
+    int64_t from = AtomicLoad(&s->applied);
+    int64_t next = from, lost = 0;
+    size_t n = PortStateCopyJournal(s, from, batch, BRIDGE_APPLY_BATCH, &next, &lost, PortNativeSleep);
+    if (lost > 0)
+        ReportLost(s, lost);
+    for (size_t i = 0; i < n; ++i) {
+        if (batch[i].port == PORT_DATA) {
+            int e = dev->writeData(dev->context, static_cast<uint8_t>(batch[i].value & DATA_MASK));
+            if (e != 0) {
+                AtomicStore(&s->applied, batch[i].seq);  // this one never reached the wire
+                *err = e;
+                return -1;
+            }
+            AtomicAdd(&s->wireWrites, int64_t(1));
+        }
+        AtomicStore(&s->applied, batch[i].seq + 1);
+    }
+    AtomicStore(&s->applied, next);
+    return next - from;
+}
+
+int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now)
+{
+    uint8_t v = 0;
+    int e = dev->readStatus(dev->context, &v);
+    if (e != 0)
+        return e;
+    AtomicStore(&s->status, static_cast<int32_t>(v));
+    AtomicStore(&s->statusTicks, now);
+    AtomicStore(&s->helperBeat, now);
+    return 0;
+}
+
+static bool ProcessAlive(int32_t pid)
+{
+    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
+}
+
+bool BridgeClientsAlive(PortState* s)
+{
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i)
+        if (ProcessAlive(AtomicLoad(&s->clients[i].unixPid)))
+            return true;
+    return false;
+}
+
+bool BridgeOtherHelper(PortState* s, int64_t now)
+{
+    int32_t pid = AtomicLoad(&s->helperPid);
+    if (pid == 0 || pid == getpid() || !ProcessAlive(pid))
+        return false;
+    uint32_t state = AtomicLoad(&s->helperState);
+    if (state == HELPER_FAILED || state == HELPER_EXITED)
+        return false;
+    // A helper still claiming the port cannot beat until PPCLAIM returns.
+    int64_t limitMs = HELPER_LOST_MS + (state == HELPER_STARTING ? PPDEV_CLAIM_LIMIT_MS : 0);
+    return now - AtomicLoad(&s->helperBeat) < limitMs * TICKS_PER_MS;
+}

@@ -1,0 +1,141 @@
+// The bridge's main loop: awake (short timed waits) while the program writes,
+// asleep on the doorbell futex when it is quiet, the status read between.
+#include <errno.h>
+#include <linux/futex.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+#include "bridge.h"
+#include "portnative.h"
+#include "ppdev.h"
+
+constexpr int64_t TICKS_PER_US = PORTSTATE_NATIVE_FREQUENCY / 1000000;
+constexpr int64_t NS_PER_TICK = 1000000000 / PORTSTATE_NATIVE_FREQUENCY;
+constexpr int64_t NS_PER_S = 1000000000;
+
+// Set by BridgeRequestStop (a signal handler): end the loop at its next turn.
+static volatile sig_atomic_t StopRequested = 0;
+
+void BridgeRequestStop()
+{
+    StopRequested = 1;
+}
+
+static int64_t EnvMicroseconds(const char* name, int fallback)
+{
+    const char* v = getenv(name);
+    char* end = nullptr;
+    long n = v ? strtol(v, &end, 10) : -1;
+    if (!v || end == v || *end != '\0' || n < 0 || n > 1000000)
+        n = fallback;
+    return n * TICKS_PER_US;
+}
+
+BridgeTiming BridgeDefaultTiming()
+{
+    BridgeTiming t;
+    t.statusPeriod = BRIDGE_STATUS_PERIOD_US * TICKS_PER_US;
+    t.awakePoll = EnvMicroseconds("TRAVEK_HELPER_POLL_US", BRIDGE_AWAKE_POLL_US);
+    t.awakeWindow = EnvMicroseconds("TRAVEK_HELPER_WINDOW_US", BRIDGE_AWAKE_WINDOW_US);
+    t.clientCheck = BRIDGE_CLIENT_CHECK_US * TICKS_PER_US;
+    t.idleExit = BRIDGE_IDLE_EXIT_US * TICKS_PER_US;
+    return t;
+}
+
+static timespec TimespecOf(int64_t ticks)
+{
+    if (ticks < 0)
+        ticks = 0;
+    int64_t ns = ticks * NS_PER_TICK;
+    timespec ts = { static_cast<time_t>(ns / NS_PER_S), static_cast<long>(ns % NS_PER_S) };
+    return ts;
+}
+
+bool BridgeHasWork(PortState* s, int64_t seenWrites)
+{
+    int64_t writes = AtomicLoad(&s->writes);
+    if (writes != seenWrites)
+        return true;
+    int64_t n = AtomicLoad(&s->applied);
+    if (n >= writes)
+        return false;
+    const PortEntry* e = &s->journal[n % PORTSTATE_JOURNAL_CAPACITY];
+    return AtomicLoad(&e->stamp) >= 2 * n + 2;
+}
+
+// Announces sleep, looks once more, then waits on the doorbell for at most
+// `limit` ticks. A writer that finds HELPER_SLEEPING moves it to AWAKE and
+// rings; after a timeout the helper moves it back itself.
+static void SleepOnDoorbell(PortState* s, int64_t seenWrites, int64_t limit)
+{
+    uint32_t bell = AtomicLoad(&s->doorbell);
+    AtomicStore(&s->helperState, uint32_t(HELPER_SLEEPING));
+    if (!BridgeHasWork(s, seenWrites) && !StopRequested) {
+        timespec ts = TimespecOf(limit);
+        syscall(SYS_futex, &s->doorbell, FUTEX_WAIT, bell, &ts, nullptr, 0);
+    }
+    AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE));
+}
+
+static void ShortWait(int64_t ticks)
+{
+    timespec ts = TimespecOf(ticks);
+    nanosleep(&ts, nullptr);
+}
+
+static int Fail(PortState* s, const BridgeDevice* dev, int err)
+{
+    PpdevFault f;
+    PpdevClassify(dev->path, PPDEV_STEP_SESSION, err, &f);
+    PortStateFault(s, f.code, f.text, PortNativeTicks());
+    AtomicStore(&s->helperState, uint32_t(HELPER_FAILED));
+    return BRIDGE_EXIT_FAILED;
+}
+
+// Times of the loop's next duties, in ticks.
+struct BridgeClock {
+    int64_t nextStatus;
+    int64_t nextClientCheck;
+    int64_t lastActivity;
+    int64_t lastClientSeen;
+};
+
+int BridgeRun(PortState* s, const BridgeDevice* dev, const BridgeTiming* t)
+{
+    int64_t now = PortNativeTicks();
+    BridgeClock c = { now, now, now, now };
+    AtomicStore(&s->helperState, uint32_t(HELPER_AWAKE));
+    while (!StopRequested) {
+        int64_t seenWrites = AtomicLoad(&s->writes);
+        int err = 0;
+        int64_t passed = BridgeApply(s, dev, &err);
+        if (passed < 0)
+            return Fail(s, dev, err);
+        now = PortNativeTicks();
+        if (passed > 0)
+            c.lastActivity = now;
+        if (now >= c.nextStatus) {
+            if ((err = BridgeReadStatus(s, dev, now)) != 0)
+                return Fail(s, dev, err);
+            c.nextStatus = now + t->statusPeriod;
+        }
+        if (now >= c.nextClientCheck) {
+            if (BridgeClientsAlive(s))
+                c.lastClientSeen = now;
+            else if (now - c.lastClientSeen >= t->idleExit)
+                break;
+            c.nextClientCheck = now + t->clientCheck;
+        }
+        int64_t due = (c.nextStatus < c.nextClientCheck ? c.nextStatus : c.nextClientCheck) - now;
+        if (passed >= BRIDGE_APPLY_BATCH)
+            continue;  // behind: no wait before the next batch
+        if (now - c.lastActivity < t->awakeWindow)
+            ShortWait(t->awakePoll < due ? t->awakePoll : due);
+        else
+            SleepOnDoorbell(s, seenWrites, due);
+    }
+    AtomicStore(&s->helperState, uint32_t(HELPER_EXITED));
+    return BRIDGE_EXIT_DONE;
+}
