@@ -10,6 +10,7 @@
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
+#include "resource.h"
 
 typedef short(__stdcall* ReadEntry)(short);
 typedef void(__stdcall* WriteEntry)(short, short);
@@ -159,8 +160,8 @@ TEST(CorruptionTest, TheRunningProgramSurvivesARepairAndGoesOn)
 {
     Program app;
     ASSERT_TRUE(StartProgram(app));
-    SendMessageA(Control(app, 1018), TBM_SETPOS, TRUE, 0);
-    Click(Control(app, 1009));  // K2000 at full speed
+    SendMessageA(Control(app, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
+    Click(Control(app, IDC_K2000));  // K2000 at full speed
     ASSERT_TRUE(WaitFor([&] { return JournalMark() > app.startMark + 64; }, 10000));
     for (const Corruption& c : Corruptions()) {
         SCOPED_TRACE(c.name);
@@ -172,7 +173,7 @@ TEST(CorruptionTest, TheRunningProgramSurvivesARepairAndGoesOn)
         EXPECT_TRUE(Responds(app, 5000));
         ExpectCleanHeader(Port());
     }
-    Click(Control(app, 1017));
+    Click(Control(app, IDC_STOP));
     ASSERT_TRUE(Responds(app, 5000));
     // Since the last repair, a well-formed journal.
     std::vector<SimPortWrite> w = JournalSince(0);

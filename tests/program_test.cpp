@@ -10,6 +10,7 @@
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
+#include "resource.h"
 
 static const int LED_IDS[8] = { 1008, 1001, 1002, 1003, 1004, 1005, 1006, 1007 };
 static const int SENSOR_IDS[5] = { 1012, 1013, 1014, 1015, 1016 };
@@ -100,8 +101,8 @@ protected:
         ASSERT_TRUE(StartProgram(App));
         WaitForSingleObject(watcher, 30000);
         CloseHandle(watcher);
-        LedOff = ImageOf(1008);
-        SensorIdle = ImageOf(1012);
+        LedOff = ImageOf(IDC_LED1);
+        SensorIdle = ImageOf(IDC_SENSOR1);
     }
     static void TearDownTestSuite()
     {
@@ -113,18 +114,18 @@ TEST_F(ProgramTest, FirstFrameShowsControlsOverTheWhiteGround)
 {
     // Before any click: the panel has painted once. Allow the first paint to finish.
     Sleep(700);
-    HWND led1 = Control(App, 1008);
+    HWND led1 = Control(App, IDC_LED1);
     for (int id : LED_IDS)
         EXPECT_TRUE(IsDarkRed(ScreenPixel(Control(App, id)))) << "LED " << id << " unlit on first frame";
     // A point of the ground between the LED row and the "Reset" button is white.
     RECT r;
-    GetWindowRect(Control(App, 1000), &r);
+    GetWindowRect(Control(App, IDC_RESET), &r);
     HDC screen = GetDC(nullptr);
     COLORREF ground = GetPixel(screen, r.left - 30, r.bottom + 4);
     ReleaseDC(nullptr, screen);
     EXPECT_EQ(ground, RGB(255, 255, 255));
     // The "Reset" button's face is drawn, not covered by the ground.
-    COLORREF face = ScreenPixel(Control(App, 1000));
+    COLORREF face = ScreenPixel(Control(App, IDC_RESET));
     EXPECT_NE(face, RGB(255, 255, 255));
     (void)led1;
 }
@@ -137,9 +138,10 @@ TEST_F(ProgramTest, MainWindowClassTitleStylesPlaceAndMenu)
     wchar_t title[200];
     GetWindowTextW(App.main, title, 200);
     EXPECT_STREQ(title, L"Testeur d'entrées/Sorties sur Port Parallèle      _-=<TRAVEK>=-_          By Velkaris ");
+    const DWORD expected = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
     DWORD style = GetWindowLongA(App.main, GWL_STYLE);
-    EXPECT_EQ(style & 0x90CB0000, 0x90CB0000u);
-    EXPECT_EQ(style & ~(0x90CB0000 | WS_CLIPSIBLINGS), 0u);
+    EXPECT_EQ(style & expected, expected);
+    EXPECT_EQ(style & ~(expected | WS_CLIPSIBLINGS), 0u);
     EXPECT_TRUE(GetWindowLongA(App.main, GWL_EXSTYLE) & WS_EX_CONTEXTHELP);
     RECT r;
     GetWindowRect(App.main, &r);
@@ -216,7 +218,7 @@ TEST_F(ProgramTest, PanelHoldsTheTemplateItemsInOrder)
             EXPECT_NEAR(r.bottom - r.top, MulDiv(item.cy, units.cy, 8), 1);
         }
     }
-    EXPECT_EQ(Control(App, 1021), nullptr);
+    EXPECT_EQ(Control(App, 1021), nullptr);  // the number no control has
 }
 
 TEST_F(ProgramTest, StartupWritesZeroOnceBeforePollingAndSetsTheSlider)
@@ -227,7 +229,7 @@ TEST_F(ProgramTest, StartupWritesZeroOnceBeforePollingAndSetsTheSlider)
     EXPECT_EQ(w[0].value, 0);
     EXPECT_EQ(WritesAtFirstRead, App.startMark + 1) << "one write of 0, then polling";
     EXPECT_EQ(w.size(), 1u) << "nothing else written while idle";
-    HWND slider = Control(App, 1018);
+    HWND slider = Control(App, IDC_DELAY_SLIDER);
     EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 100);
     EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0), 0);
     EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0), 200);
@@ -238,7 +240,7 @@ TEST_F(ProgramTest, StartupWritesZeroOnceBeforePollingAndSetsTheSlider)
 TEST_F(ProgramTest, StopWithNothingStartedWritesZero)
 {
     int64_t mark = JournalMark();
-    Click(Control(App, 1017));
+    Click(Control(App, IDC_STOP));
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0 }));
     EXPECT_EQ(Leds(), "00000000");
 }
@@ -246,14 +248,14 @@ TEST_F(ProgramTest, StopWithNothingStartedWritesZero)
 TEST_F(ProgramTest, ResetAndTheEightLedButtons)
 {
     // Learn the lit picture from a write of 255.
-    TypeText(Control(App, 1019), "255");
-    Click(Control(App, 1020));
-    LedOn = ImageOf(1008);
+    TypeText(Control(App, IDC_NUMBER_BOX), "255");
+    Click(Control(App, IDC_SEND));
+    LedOn = ImageOf(IDC_LED1);
     ASSERT_NE(LedOn, LedOff);
     EXPECT_EQ(Leds(), "11111111");
 
     int64_t mark = JournalMark();
-    Click(Control(App, 1000));
+    Click(Control(App, IDC_RESET));
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0 }));
     EXPECT_EQ(Leds(), "00000000");
 
@@ -296,9 +298,9 @@ TEST_F(ProgramTest, EnvoiWritesTheTypedNumber)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        TypeText(Control(App, 1019), c.text);
+        TypeText(Control(App, IDC_NUMBER_BOX), c.text);
         int64_t mark = JournalMark();
-        Click(Control(App, 1020));
+        Click(Control(App, IDC_SEND));
         std::vector<SimPortWrite> w = JournalSince(mark);
         ASSERT_EQ(w.size(), 2u);
         EXPECT_EQ(w[0].value, 0);
@@ -310,14 +312,14 @@ TEST_F(ProgramTest, EnvoiWritesTheTypedNumber)
 
 TEST_F(ProgramTest, InvalidNumberIsReportedAndNothingIsWritten)
 {
-    TypeText(Control(App, 1019), "300");
-    Click(Control(App, 1020));
+    TypeText(Control(App, IDC_NUMBER_BOX), "300");
+    Click(Control(App, IDC_SEND));
     const char* invalid[] = { "12a", " 5", "-3", "+7", "\xe9", "3.5" };
     for (const char* text : invalid) {
         SCOPED_TRACE(text);
-        TypeText(Control(App, 1019), text);
+        TypeText(Control(App, IDC_NUMBER_BOX), text);
         int64_t mark = JournalMark();
-        ClickLater(Control(App, 1020));
+        ClickLater(Control(App, IDC_SEND));
         HWND box = WaitForBox(L"Chiffre incorrect", 10000);
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(BoxText(box), L"Veuillez entrer un nombre valide");
@@ -332,9 +334,9 @@ TEST_F(ProgramTest, InvalidNumberIsReportedAndNothingIsWritten)
 TEST_F(ProgramTest, SensorLampsFollowTheStatusRegisterAndIgnoreClicks)
 {
     SimPortSetStatus(Port(), 119);
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"119"; }, 5000));
+    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"119"; }, 5000));
     ASSERT_TRUE(WaitFor([] {
-        HANDLE h = ImageOf(1012);
+        HANDLE h = ImageOf(IDC_SENSOR1);
         if (h && h != SensorIdle)
             SensorActive = h;
         return SensorActive != nullptr;
@@ -349,10 +351,10 @@ TEST_F(ProgramTest, SensorLampsFollowTheStatusRegisterAndIgnoreClicks)
         SCOPED_TRACE(c.status);
         SimPortSetStatus(Port(), c.status);
         EXPECT_TRUE(WaitFor([&] { return Lamps() == c.lamps; }, 5000)) << Lamps();
-        EXPECT_EQ(TextOf(Control(App, 1022)), std::to_wstring(c.status));
+        EXPECT_EQ(TextOf(Control(App, IDC_STATUS_BOX)), std::to_wstring(c.status));
     }
     SimPortSetStatus(Port(), -1);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"-1"; }, 5000));
+    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"-1"; }, 5000));
     EXPECT_TRUE(WaitFor([] { return Lamps() == "-----"; }, 5000)) << "reset tick clears the lamp";
 
     int64_t mark = JournalMark();
@@ -360,7 +362,7 @@ TEST_F(ProgramTest, SensorLampsFollowTheStatusRegisterAndIgnoreClicks)
         Click(Control(App, id));
     EXPECT_TRUE(JournalSince(mark).empty()) << "sensor clicks do nothing";
     SimPortSetStatus(Port(), 127);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"127"; }, 5000));
+    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"127"; }, 5000));
 }
 
 // Splits the journal into passes: runs of writes between gaps of the timer's pace.
@@ -375,14 +377,14 @@ static std::vector<int> PassValues(int64_t mark)
 
 TEST_F(ProgramTest, EffectButtonsStartAndStopTheirTimers)
 {
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 0);
+    SendMessageA(Control(App, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     int64_t mark = JournalMark();
-    Click(Control(App, 1009));
-    Click(Control(App, 1009));  // started twice: still one timer
+    Click(Control(App, IDC_K2000));
+    Click(Control(App, IDC_K2000));  // started twice: still one timer
     ASSERT_TRUE(WaitFor([&] { return PassValues(mark).size() >= 48; }, 10000));
-    Click(Control(App, 1010));
+    Click(Control(App, IDC_CHENILLARD));
     ASSERT_TRUE(WaitFor([&] { return PassValues(mark).size() >= 120; }, 10000));
-    Click(Control(App, 1017));
+    Click(Control(App, IDC_STOP));
     Settle();
     int64_t stopped = JournalMark();
     std::vector<int> values = PassValues(mark);
@@ -411,40 +413,40 @@ TEST_F(ProgramTest, EffectButtonsStartAndStopTheirTimers)
     EXPECT_TRUE(JournalSince(stopped).empty()) << "both effects stopped";
 
     mark = JournalMark();
-    Click(Control(App, 1011));
+    Click(Control(App, IDC_FONTAINE));
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 24, 0, 36, 0, 66, 0, 129 }));
     Sleep(50);
     Settle();
     EXPECT_EQ(Leds(), "00000000") << "LEDs 1 and 8 unlit after the tick";
     EXPECT_EQ(Port()->data, 129);
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 100);
+    SendMessageA(Control(App, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 100);
 }
 
 TEST_F(ProgramTest, APassBlocksPollingThenItResumes)
 {
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 50);
+    SendMessageA(Control(App, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 50);
     SimPortSetStatus(Port(), 127);
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"127"; }, 5000));
+    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"127"; }, 5000));
     int64_t mark = JournalMark();
-    ClickLater(Control(App, 1011));  // Fontaine: 4 x 50 ms inside the click
+    ClickLater(Control(App, IDC_FONTAINE));  // Fontaine: 4 x 50 ms inside the click
     ASSERT_TRUE(WaitFor([&] { return !JournalSince(mark).empty(); }, 5000));
     int64_t reads = Port()->reads;
     SimPortSetStatus(Port(), 95);
     Sleep(100);
     EXPECT_EQ(Port()->reads, reads) << "no poll during the pass";
     wchar_t shown[16] = {};
-    InternalGetWindowText(Control(App, 1022), shown, 16);
+    InternalGetWindowText(Control(App, IDC_STATUS_BOX), shown, 16);
     EXPECT_STRNE(shown, L"95");
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"95"; }, 5000));
+    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"95"; }, 5000));
     EXPECT_GT(Port()->reads, reads);
     SimPortSetStatus(Port(), 127);
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 100);
+    SendMessageA(Control(App, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 100);
 }
 
 TEST_F(ProgramTest, CloseConfirmationKeepsPollingCancelKeepsRunningOkExits)
 {
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 0);
-    Click(Control(App, 1009));
+    SendMessageA(Control(App, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
+    Click(Control(App, IDC_K2000));
     PostMessageA(App.main, WM_SYSCOMMAND, SC_CLOSE, 0);
     HWND box = WaitForBox(L"Quitter", 10000);
     ASSERT_NE(box, nullptr);
@@ -452,7 +454,7 @@ TEST_F(ProgramTest, CloseConfirmationKeepsPollingCancelKeepsRunningOkExits)
     EXPECT_EQ(GetWindow(box, GW_OWNER), App.main);
     int64_t reads = Port()->reads, writes = JournalMark();
     SimPortSetStatus(Port(), 111);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"111"; }, 5000)) << "polling goes on";
+    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"111"; }, 5000)) << "polling goes on";
     EXPECT_TRUE(WaitFor([&] { return JournalMark() > writes + 32; }, 5000)) << "K2000 goes on";
     EXPECT_GT(Port()->reads, reads);
     AnswerBox(box, IDCANCEL);
@@ -460,8 +462,8 @@ TEST_F(ProgramTest, CloseConfirmationKeepsPollingCancelKeepsRunningOkExits)
     writes = JournalMark();
     EXPECT_TRUE(WaitFor([&] { return JournalMark() > writes + 32; }, 5000)) << "still running after Cancel";
 
-    PostMessageA(App.main, WM_COMMAND, 40002, 0);  // "About" does nothing
-    PostMessageA(App.main, WM_COMMAND, 40001, 0);  // "&Quitter" asks the same question
+    PostMessageA(App.main, WM_COMMAND, IDM_ABOUT, 0);  // "About" does nothing
+    PostMessageA(App.main, WM_COMMAND, IDM_QUIT, 0);  // "&Quitter" asks the same question
     box = WaitForBox(L"Quitter", 10000);
     ASSERT_NE(box, nullptr);
     AnswerBox(box, IDOK);

@@ -20,6 +20,7 @@
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
+#include "resource.h"
 
 static const int LED_IDS[8] = { 1008, 1001, 1002, 1003, 1004, 1005, 1006, 1007 };  // bit 0 first
 static const int SENSOR_VALUES[] = { 119, 111, 95, 255, 63, 127 };  // the five codes and idle
@@ -339,15 +340,15 @@ static Command StartCommand(int effect)
 static void StartBoth(JournalCheck& j, const Program& p, std::mt19937& rng)
 {
     int first = static_cast<int>(rng() % 2);
-    Give(j, p, first == K2000 ? 1009 : 1010, StartCommand(first));
-    Give(j, p, first == K2000 ? 1010 : 1009, StartCommand(1 - first));
+    Give(j, p, first == K2000 ? IDC_K2000 : IDC_CHENILLARD, StartCommand(first));
+    Give(j, p, first == K2000 ? IDC_CHENILLARD : IDC_K2000, StartCommand(1 - first));
 }
 
 static void Stop(JournalCheck& j, const Program& p)
 {
     Command c = MakeCommand("Arreter", Written(0));
     c.stops = true;
-    Give(j, p, 1017, c);
+    Give(j, p, IDC_STOP, c);
 }
 
 // A number for "Envoi" that no pass begins with: 0..255 but 1 and 128,
@@ -371,7 +372,7 @@ static std::string NumberText(std::mt19937& rng, int* value)
 
 static void SetNumberText(const Program& p, const std::string& text)
 {
-    if (!TimedSend(Control(p, 1019), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())))
+    if (!TimedSend(Control(p, IDC_NUMBER_BOX), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())))
         Fail("no answer within %lu ms to setting the number box", ANSWER_MS);
 }
 
@@ -384,25 +385,25 @@ static void RandomClick(JournalCheck& j, const Program& p, std::mt19937& rng)
         int bit = static_cast<int>(rng() % 8);
         Give(j, p, LED_IDS[bit], MakeCommand("LED " + std::to_string(bit + 1), { 0, 0, 1 << bit }));
     } else if (r < 52) {
-        Give(j, p, 1000, MakeCommand("Reset", { 0 }));
+        Give(j, p, IDC_RESET, MakeCommand("Reset", { 0 }));
     } else if (r < 70) {
         int value = 0;
         std::string text = NumberText(rng, &value);
         SetNumberText(p, text);
-        Give(j, p, 1020, MakeCommand(text.empty() ? "Envoi, box empty" : "Envoi " + text, Written(value)));
+        Give(j, p, IDC_SEND, MakeCommand(text.empty() ? "Envoi, box empty" : "Envoi " + text, Written(value)));
     } else if (r < 80) {
         std::vector<int> writes;
         for (int v : FONTAINE_VALUES) {
             writes.push_back(0);
             writes.push_back(v);
         }
-        Give(j, p, 1011, MakeCommand("Fontaine", writes));
+        Give(j, p, IDC_FONTAINE, MakeCommand("Fontaine", writes));
     } else if (r < 88) {
         int n = static_cast<int>(rng() % 5);
-        Give(j, p, 1012 + n, MakeCommand("Capteur " + std::to_string(n + 1), {}));
+        Give(j, p, IDC_SENSOR1 + n, MakeCommand("Capteur " + std::to_string(n + 1), {}));
     } else if (r < 97) {
         int effect = static_cast<int>(rng() % 2);
-        Give(j, p, effect == K2000 ? 1009 : 1010, StartCommand(effect));
+        Give(j, p, effect == K2000 ? IDC_K2000 : IDC_CHENILLARD, StartCommand(effect));
     } else {
         Stop(j, p);
         StartBoth(j, p, rng);
@@ -415,7 +416,7 @@ static void RefusedNumber(JournalCheck& j, const Program& p)
 {
     SetNumberText(p, "12a");
     j.commands.push_back(MakeCommand("Envoi 12a", {}));
-    ClickLater(Control(p, 1020));
+    ClickLater(Control(p, IDC_SEND));
     HWND box = WaitForBox(L"Chiffre incorrect", ANSWER_MS);
     if (!box) {
         Fail("no \"Chiffre incorrect\" box within %lu ms after \"Envoi\" with 12a", ANSWER_MS);
@@ -507,7 +508,7 @@ static void StatusShown(const Program& p, int value)
         Fail("the status register was not polled for %lu ms", ANSWER_MS);
         return;
     }
-    std::wstring shown = TextOf(Control(p, 1022));
+    std::wstring shown = TextOf(Control(p, IDC_STATUS_BOX));
     if (shown != std::to_wstring(value))
         Fail("the status box shows \"%ls\" for a status of %d", shown.c_str(), value);
 }
@@ -586,7 +587,7 @@ static bool Begin(Soak& s)
     s.launch = Measure(s.program);
 
     // The effects read the slider's position at every pass.
-    HWND slider = Control(s.program, 1018);
+    HWND slider = Control(s.program, IDC_DELAY_SLIDER);
     LRESULT delay = 0;
     TimedSend(slider, TBM_SETPOS, TRUE, s.options.delay);
     TimedSend(slider, TBM_GETPOS, 0, 0, &delay);

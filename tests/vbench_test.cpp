@@ -14,6 +14,7 @@
 #include "testwin.h"
 #include "vbench.h"
 #include "vcdcheck.h"
+#include "resource.h"
 
 struct Bench {
     PROCESS_INFORMATION process;
@@ -242,7 +243,7 @@ TEST(VirtualBench, SaveButtonWritesTheTraceAsAValueChangeDump)
     SimPortSetStatus(SimPortAttach(), 127);
 }
 
-static const int LAMPS[INPUT_COUNT] = { 1012, 1013, 1014, 1016, 1015 };  // the lamp each input lights
+static const int LAMPS[INPUT_COUNT] = { IDC_SENSOR1, IDC_SENSOR2, IDC_SENSOR3, IDC_SENSOR5, IDC_SENSOR4 };  // the lamp each input lights
 
 static HANDLE ImageOf(const Program& app, int id)
 {
@@ -265,9 +266,9 @@ static void ExpectSwitchLightsItsLamp(const Program& app, HANDLE idle, int input
     SCOPED_TRACE(STATUS_INPUTS[input].name);
     ClickSwitch(input);
     EXPECT_TRUE(WaitFor([&] { return LampsShow(app, idle, input); }, 3000));
-    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, 1022)) == std::to_wstring(code); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, IDC_STATUS_BOX)) == std::to_wstring(code); }, 3000));
     ClickSwitch(input);
-    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, 1022)) == L"127"; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, IDC_STATUS_BOX)) == L"127"; }, 3000));
 }
 
 TEST(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
@@ -276,12 +277,12 @@ TEST(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
     Program app;
     ASSERT_TRUE(StartProgram(app));
     EXPECT_TRUE(LedsShow(0));  // the test bench clears the lines at start
-    HANDLE idle = ImageOf(app, 1012);
+    HANDLE idle = ImageOf(app, IDC_SENSOR1);
     ASSERT_TRUE(LampsShow(app, idle, -1));
     const int32_t codes[INPUT_COUNT] = { 119, 111, 95, 63, 255 };
     for (int input = 0; input < INPUT_COUNT; ++input)
         ExpectSwitchLightsItsLamp(app, idle, input, codes[input]);
-    Click(Control(app, 1002));  // "LED 3"
+    Click(Control(app, IDC_LED3));  // "LED 3"
     EXPECT_TRUE(LedsShow(4));
 
     // The test bench closed and started again: the virtual bench goes on.
@@ -290,9 +291,9 @@ TEST(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
     EXPECT_TRUE(LedsShow(0x81));
     ASSERT_TRUE(StartProgram(app));
     EXPECT_TRUE(LedsShow(0));
-    idle = ImageOf(app, 1013);
+    idle = ImageOf(app, IDC_SENSOR2);
     ExpectSwitchLightsItsLamp(app, idle, INPUT_SELECT, 111);
-    Click(Control(app, 1004));  // "LED 5"
+    Click(Control(app, IDC_LED5));  // "LED 5"
     EXPECT_TRUE(LedsShow(16));
 
     // The test bench first, then the virtual bench.
@@ -301,7 +302,7 @@ TEST(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
     EXPECT_TRUE(LedsShow(16));
     EXPECT_FALSE(Checked(INPUT_BUSY));
     ExpectSwitchLightsItsLamp(app, idle, INPUT_BUSY, 255);
-    Click(Control(app, 1000));  // "Reset"
+    Click(Control(app, IDC_RESET));  // "Reset"
     EXPECT_TRUE(LedsShow(0));
     StopProgram(app);
     StopBench();

@@ -2,6 +2,7 @@
 #include "effects.h"
 #include "handles.h"
 #include "indicators.h"
+#include "resource.h"
 #include <commctrl.h>
 #include <string>
 
@@ -60,12 +61,12 @@ TestPanel CreateTestPanel(WNDPROC mainProc)
         IndicatorButtons[slot] = p.buttons[slot];
     }
     p.slider = CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE, 10, 70, 200, 30,
-                               p.panel, reinterpret_cast<HMENU>(1018), nullptr, nullptr);
+                               p.panel, reinterpret_cast<HMENU>(IDC_DELAY_SLIDER), nullptr, nullptr);
     SendMessageA(p.slider, TBM_SETRANGEMAX, TRUE, 200);
     SendMessageA(p.slider, TBM_SETRANGEMIN, TRUE, 0);
     SendMessageA(p.slider, TBM_SETPOS, TRUE, 100);
     p.statusBox = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY, 220, 70, 80, 20,
-                                  p.panel, reinterpret_cast<HMENU>(1022), nullptr, nullptr);
+                                  p.panel, reinterpret_cast<HMENU>(IDC_STATUS_BOX), nullptr, nullptr);
     IndicatorImages.ledOff = SolidBitmap(RGB(125, 34, 9));
     IndicatorImages.ledOn = SolidBitmap(RGB(238, 14, 4));
     IndicatorImages.sensorActive = SolidBitmap(RGB(16, 2, 204));
