@@ -12,21 +12,6 @@
 #include "testwin.h"
 #include "resource.h"
 
-typedef short(__stdcall* ReadEntry)(short);
-typedef void(__stdcall* WriteEntry)(short, short);
-
-static ReadEntry LibRead()
-{
-    return reinterpret_cast<ReadEntry>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("INPOUT32.dll"), MAKEINTRESOURCEA(1))));
-}
-
-static WriteEntry LibWrite()
-{
-    return reinterpret_cast<WriteEntry>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("INPOUT32.dll"), MAKEINTRESOURCEA(2))));
-}
-
 static SimPortState* Port()
 {
     return SimPortAttach();
@@ -61,7 +46,7 @@ static void ExpectCleanHeader(SimPortState* s)
 
 TEST(CorruptionTest, AWriteThroughTheLibraryRepairsEachCorruption)
 {
-    WriteEntry write = LibWrite();
+    PortWriteEntry write = LibraryWrite();
     ASSERT_NE(write, nullptr);
     for (const Corruption& c : Corruptions()) {
         SCOPED_TRACE(c.name);
@@ -86,7 +71,7 @@ TEST(CorruptionTest, AWriteThroughTheLibraryRepairsEachCorruption)
 
 TEST(CorruptionTest, AReadThroughTheLibraryRepairsToo)
 {
-    ReadEntry read = LibRead();
+    PortReadEntry read = LibraryRead();
     ASSERT_NE(read, nullptr);
     for (const Corruption& c : Corruptions()) {
         SCOPED_TRACE(c.name);
@@ -122,7 +107,7 @@ static void Tear(int64_t seq, LONG64 stamp)
 
 TEST(CorruptionTest, TornJournalEntriesAreSkippedNeverReturned)
 {
-    WriteEntry write = LibWrite();
+    PortWriteEntry write = LibraryWrite();
     int64_t mark = JournalMark();
     for (int v = 1; v <= 6; ++v)
         write(SIMPORT_DATA, static_cast<short>(v));

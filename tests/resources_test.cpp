@@ -7,7 +7,9 @@
 #include <set>
 #include <string>
 #include <vector>
+#include "dlgtemplate.h"
 #include "panel_template.h"
+#include "resfile.h"
 #include "resource.h"
 
 namespace {
@@ -37,12 +39,6 @@ Blob FindBlob(LPCWSTR type, LPCWSTR name)
     return Blob{static_cast<const BYTE*>(LockResource(loaded)), SizeofResource(Program, info)};
 }
 
-std::wstring Key(LPCWSTR name)
-{
-    return IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(name))
-                                : std::wstring(name);
-}
-
 class Resources : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -63,28 +59,12 @@ protected:
 
 // ---------------------------------------------------------------- inventory
 
-BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out)
-{
-    reinterpret_cast<std::vector<WORD>*>(out)->push_back(language);
-    return TRUE;
-}
-
-BOOL CALLBACK AddName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out)
-{
-    reinterpret_cast<std::set<std::wstring>*>(out)->insert(Key(name));
-    return TRUE;
-}
-
-BOOL CALLBACK AddType(HMODULE, LPWSTR type, LONG_PTR out)
-{
-    reinterpret_cast<std::set<std::wstring>*>(out)->insert(Key(type));
-    return TRUE;
-}
-
 TEST_F(Resources, ExactlyTheSevenResourcesAllFrench)
 {
+    std::vector<Resource> all = ModuleResources(Program);
     std::set<std::wstring> types;
-    EnumResourceTypesW(Program, AddType, reinterpret_cast<LONG_PTR>(&types));
+    for (const Resource& r : all)
+        types.insert(KeyText(r.type));
     // Bitmap, icon, menu, dialog, icon group: no string table, version, manifest or other.
     EXPECT_EQ(types, (std::set<std::wstring>{L"#2", L"#3", L"#4", L"#5", L"#14"}));
 
@@ -92,79 +72,29 @@ TEST_F(Resources, ExactlyTheSevenResourcesAllFrench)
         LPCWSTR type;
         std::set<std::wstring> names;
     } expected[] = {
-        { TYPE_BITMAP, { L"#105", L"#106", L"#107", L"#108", L"#114" } },
-        { TYPE_ICON, { L"#1" } },
-        { TYPE_MENU, { L"#102" } },
-        { TYPE_DIALOG, { L"#104" } },
-        { TYPE_GROUP_ICON, { L"LOGO" } },
+        { L"#2", { L"#105", L"#106", L"#107", L"#108", L"#114" } },
+        { L"#3", { L"#1" } },
+        { L"#4", { L"#102" } },
+        { L"#5", { L"#104" } },
+        { L"#14", { L"LOGO" } },
     };
     for (const Expected& e : expected) {
         std::set<std::wstring> names;
-        EnumResourceNamesW(Program, e.type, AddName, reinterpret_cast<LONG_PTR>(&names));
-        EXPECT_EQ(names, e.names) << "type " << Key(e.type).c_str();
+        for (const Resource& r : all)
+            if (KeyText(r.type) == e.type)
+                names.insert(KeyText(r.name));
+        EXPECT_EQ(names, e.names) << "type " << e.type;
         for (const std::wstring& name : names) {
-            LPCWSTR id = name[0] == L'#' ? MAKEINTRESOURCEW(_wtoi(name.c_str() + 1)) : name.c_str();
             std::vector<WORD> languages;
-            EnumResourceLanguagesW(Program, e.type, id, AddLanguage,
-                                   reinterpret_cast<LONG_PTR>(&languages));
+            for (const Resource& r : all)
+                if (KeyText(r.type) == e.type && KeyText(r.name) == name)
+                    languages.push_back(r.language);
             EXPECT_EQ(languages, std::vector<WORD>{0x040C}) << name.c_str();
         }
     }
 }
 
 // ---------------------------------------------------------------- dialog 104
-
-// Reads a resource template front to back.
-struct Reader {
-    const BYTE* base;
-    DWORD size;
-    DWORD at;
-    bool overrun;
-
-    const BYTE* Take(DWORD n)
-    {
-        if (at + n > size) {
-            overrun = true;
-            at = size;
-            static const BYTE zeros[8] = {};
-            return zeros;
-        }
-        const BYTE* p = base + at;
-        at += n;
-        return p;
-    }
-    WORD Word()
-    {
-        WORD v;
-        std::memcpy(&v, Take(2), 2);
-        return v;
-    }
-    DWORD Dword()
-    {
-        DWORD v;
-        std::memcpy(&v, Take(4), 4);
-        return v;
-    }
-    short Short() { return static_cast<short>(Word()); }
-    BYTE Byte() { return *Take(1); }
-    std::wstring String()
-    {
-        std::wstring s;
-        for (WORD c = Word(); c != 0 && !overrun; c = Word())
-            s += static_cast<wchar_t>(c);
-        return s;
-    }
-    // A name or ordinal field: 0xFFFF then the ordinal, else a string.
-    std::wstring NameOrOrdinal()
-    {
-        if (at + 2 <= size && base[at] == 0xFF && base[at + 1] == 0xFF) {
-            Word();
-            return L"#" + std::to_wstring(Word());
-        }
-        return String();
-    }
-    void AlignDword() { at = (at + 3) & ~3u; }
-};
 
 // How the template stores an item's class: the predefined ones by ordinal.
 static std::wstring StoredClass(const PanelItem& item)
@@ -185,73 +115,6 @@ static std::wstring StoredCaption(const PanelItem& item)
                                                                                       : item.caption;
 }
 
-struct ParsedItem {
-    DWORD help, exStyle, style;
-    short x, y, cx, cy;
-    DWORD id;
-    std::wstring cls, caption;
-    WORD extra;
-};
-
-struct ParsedDialog {
-    WORD version, signature;
-    DWORD help, exStyle, style;
-    WORD count;
-    short x, y, cx, cy;
-    std::wstring menu, cls, title;
-    WORD pointSize, weight;
-    BYTE italic, charset;
-    std::wstring face;
-    std::vector<ParsedItem> items;
-    DWORD end, size;
-    bool overrun;
-};
-
-ParsedDialog ParseDialog(Blob b)
-{
-    Reader r{b.data, b.size, 0, false};
-    ParsedDialog d;
-    d.version = r.Word();
-    d.signature = r.Word();
-    d.help = r.Dword();
-    d.exStyle = r.Dword();
-    d.style = r.Dword();
-    d.count = r.Word();
-    d.x = r.Short();
-    d.y = r.Short();
-    d.cx = r.Short();
-    d.cy = r.Short();
-    d.menu = r.NameOrOrdinal();
-    d.cls = r.NameOrOrdinal();
-    d.title = r.String();
-    d.pointSize = r.Word();
-    d.weight = r.Word();
-    d.italic = r.Byte();
-    d.charset = r.Byte();
-    d.face = r.String();
-    for (int i = 0; i < d.count && !r.overrun; ++i) {
-        r.AlignDword();
-        ParsedItem it;
-        it.help = r.Dword();
-        it.exStyle = r.Dword();
-        it.style = r.Dword();
-        it.x = r.Short();
-        it.y = r.Short();
-        it.cx = r.Short();
-        it.cy = r.Short();
-        it.id = r.Dword();
-        it.cls = r.NameOrOrdinal();
-        it.caption = r.NameOrOrdinal();
-        it.extra = r.Word();
-        r.Take(it.extra);
-        d.items.push_back(it);
-    }
-    d.end = r.at;
-    d.size = b.size;
-    d.overrun = r.overrun;
-    return d;
-}
-
 class Dialog : public Resources {
 protected:
     void SetUp() override
@@ -259,7 +122,7 @@ protected:
         Resources::SetUp();
         Blob b = FindBlob(TYPE_DIALOG, MAKEINTRESOURCEW(104));
         ASSERT_NE(b.data, nullptr);
-        dialog = ParseDialog(b);
+        dialog = ParseDialog(b.data, b.size);
         ASSERT_FALSE(dialog.overrun);
     }
     ParsedDialog dialog;

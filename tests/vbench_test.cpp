@@ -79,30 +79,14 @@ static bool LedsShow(int value, DWORD timeoutMs = 3000)
     return WaitFor([&] { return Query(VB_GET_LEDS) == value; }, timeoutMs);
 }
 
-static std::string Peer(const std::string& args)
-{
-    std::string out;
-    int code = RunTool("portpeer.exe", args, &out);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return code == 0 ? out : "exit " + std::to_string(code);
-}
-
-typedef void(__stdcall* WriteEntry)(short, short);
-typedef short(__stdcall* ReadEntry)(short);
-
 static void PortWrite(int value)
 {
-    HMODULE lib = LoadLibraryA("INPOUT32.dll");
-    auto write = reinterpret_cast<WriteEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(2))));
-    write(0x378, static_cast<short>(value));
+    LibraryWrite()(0x378, static_cast<short>(value));
 }
 
 static short StatusRead()
 {
-    HMODULE lib = LoadLibraryA("INPOUT32.dll");
-    auto read = reinterpret_cast<ReadEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(1))));
-    return read(0x379);
+    return LibraryRead()(0x379);
 }
 
 // Each process below attaches, acts and ends: only the bench holds the state
@@ -133,7 +117,7 @@ TEST(VirtualBench, LedsFollowEveryWriteAtFiftyFramesASecondOrMore)
     }
     LRESULT framesBefore = Query(VB_GET_FRAMES);
     DWORD start = GetTickCount();
-    Sleep(2000);
+    LetTimePass(2000);  // frames counted over two seconds
     DWORD elapsed = GetTickCount() - start;
     double rate = 1000.0 * static_cast<double>(Query(VB_GET_FRAMES) - framesBefore) / elapsed;
     printf("[ vbench ] %.1f frames/s\n", rate);
@@ -152,17 +136,19 @@ TEST(VirtualBench, LedsFollowEveryWriteAtFiftyFramesASecondOrMore)
            static_cast<unsigned long>(GetTickCount() - start));
 }
 
+// The status value with one switch closed, by input: each pulls its pin to ground.
+static const int32_t SWITCH_CODES[INPUT_COUNT] = { 119, 111, 95, 63, 255 };
+
 TEST(VirtualBench, SwitchesSetTheStatusRegisterAsTheHardwareDoes)
 {
     SimPortState* s = SimPortAttach();
-    const int32_t codes[INPUT_COUNT] = { 119, 111, 95, 63, 255 };
     for (int input = 0; input < INPUT_COUNT; ++input) {
         SCOPED_TRACE(STATUS_INPUTS[input].name);
         ClickSwitch(input);
         EXPECT_TRUE(Checked(input));
-        EXPECT_EQ(s->status, codes[input]);
-        EXPECT_EQ(StatusRead(), codes[input]);
-        EXPECT_EQ(Query(VB_GET_STATUS), codes[input]);
+        EXPECT_EQ(s->status, SWITCH_CODES[input]);
+        EXPECT_EQ(StatusRead(), SWITCH_CODES[input]);
+        EXPECT_EQ(Query(VB_GET_STATUS), SWITCH_CODES[input]);
         ClickSwitch(input);
         EXPECT_EQ(s->status, 127);
     }
@@ -279,9 +265,8 @@ TEST(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
     EXPECT_TRUE(LedsShow(0));  // the test bench clears the lines at start
     HANDLE idle = ImageOf(app, IDC_SENSOR1);
     ASSERT_TRUE(LampsShow(app, idle, -1));
-    const int32_t codes[INPUT_COUNT] = { 119, 111, 95, 63, 255 };
     for (int input = 0; input < INPUT_COUNT; ++input)
-        ExpectSwitchLightsItsLamp(app, idle, input, codes[input]);
+        ExpectSwitchLightsItsLamp(app, idle, input, SWITCH_CODES[input]);
     Click(Control(app, IDC_LED3));  // "LED 3"
     EXPECT_TRUE(LedsShow(4));
 

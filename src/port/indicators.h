@@ -4,10 +4,7 @@
 #define INDICATORS_H
 
 #include <windows.h>
-
-constexpr int OUTPUT_SLOTS = 8;        // slots 0 to 7: output LED of data bit i
-constexpr int FIRST_SENSOR_SLOT = 8;   // slots 8 to 12: "Capteur 1" to "Capteur 5"
-constexpr int INDICATOR_SLOTS = 13;
+#include "slots.h"
 
 struct IndicatorImageSet {
     HBITMAP ledOff;        // IDB_LED_OFF, dark red LED

@@ -5,6 +5,7 @@
 #include "effects.h"
 #include "handles.h"
 #include "indicators.h"
+#include "mainclass.h"
 #include "panel.h"
 #include "port.h"
 #include "resource.h"
@@ -15,7 +16,6 @@ static MSG Message;            // the last message retrieved; its wParam is the 
 static UINT_PTR SensorPollTimer;   // the sensor-poll timer as SetTimer returned it
 static UINT_PTR SensorResetTimer;  // the sensor-reset timer as SetTimer returned it
 
-static const char MAIN_CLASS[] = "VelkarisClasse";
 static const char MAIN_TITLE[] =
     "Testeur d'entrées/Sorties sur Port Parallèle      _-=<TRAVEK>=-_          By Velkaris ";
 static const DWORD MAIN_STYLE =

@@ -13,12 +13,6 @@
 UINT_PTR ExtinguishTimer;
 static WNDPROC GroundProc;  // the white rectangle's own window procedure
 
-// Controls of IndicatorButtons, by slot: LED 1 comes after LED 8 in the template.
-static const int SLOT_CONTROLS[INDICATOR_SLOTS] = {
-    IDC_LED1, IDC_LED2, IDC_LED3, IDC_LED4, IDC_LED5, IDC_LED6, IDC_LED7,
-    IDC_LED8, IDC_SENSOR1, IDC_SENSOR2, IDC_SENSOR3, IDC_SENSOR4, IDC_SENSOR5,
-};
-
 static void ReportError(const char* text)
 {
     MessageBoxA(nullptr, text, "Erreur", 0);
