@@ -6,18 +6,17 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+#include "mainclass.h"
 #include "panel_template.h"
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
 #include "resource.h"
 
-static const int LED_IDS[8] = { 1008, 1001, 1002, 1003, 1004, 1005, 1006, 1007 };
-static const int SENSOR_IDS[5] = { 1012, 1013, 1014, 1015, 1016 };
 
-static Program App;             // the one program instance of this suite
+static Program App;                // the program of the running test, started for it
 static int64_t WritesAtFirstRead;  // journal count when the first poll was seen
-static HANDLE LedOff, LedOn, SensorIdle, SensorActive;  // the program's picture handles
+static HANDLE LedOff, LedOn, SensorIdle, SensorActive;  // the program's picture handles, once learnt
 
 static SimPortState* Port()
 {
@@ -33,8 +32,8 @@ static HANDLE ImageOf(int id)
 static std::string Leds()
 {
     std::string s;
-    for (int id : LED_IDS) {
-        HANDLE h = ImageOf(id);
+    for (int slot = 0; slot < OUTPUT_SLOTS; ++slot) {
+        HANDLE h = ImageOf(SLOT_CONTROLS[slot]);
         s += h == LedOn ? '1' : h == LedOff ? '0' : '?';
     }
     return s;
@@ -44,8 +43,8 @@ static std::string Leds()
 static std::string Lamps()
 {
     std::string s;
-    for (int id : SENSOR_IDS) {
-        HANDLE h = ImageOf(id);
+    for (int slot = FIRST_SENSOR_SLOT; slot < INDICATOR_SLOTS; ++slot) {
+        HANDLE h = ImageOf(SLOT_CONTROLS[slot]);
         s += h == SensorActive ? 'a' : h == SensorIdle ? '-' : '?';
     }
     return s;
@@ -91,11 +90,14 @@ static DWORD WINAPI WatchFirstRead(LPVOID p)
     return 0;
 }
 
+// Every test gets a program of its own, just started, so that the tests pass
+// alone and in any order. The unlit and idle pictures are learnt at start-up.
 class ProgramTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
+    void SetUp() override
     {
         SimPortSetStatus(Port(), 127);
+        LedOff = LedOn = SensorIdle = SensorActive = nullptr;
         int64_t reads = Port()->reads;
         HANDLE watcher = CreateThread(nullptr, 0, WatchFirstRead, &reads, 0, nullptr);
         ASSERT_TRUE(StartProgram(App));
@@ -104,19 +106,43 @@ protected:
         LedOff = ImageOf(IDC_LED1);
         SensorIdle = ImageOf(IDC_SENSOR1);
     }
-    static void TearDownTestSuite()
+    void TearDown() override
     {
         StopProgram(App);
+        SimPortSetStatus(Port(), 127);
     }
 };
 
+// Learns the lit LED picture from a write of 255, which lights all eight.
+static void LearnLitPicture()
+{
+    TypeText(Control(App, IDC_NUMBER_BOX), "255");
+    Click(Control(App, IDC_SEND));
+    LedOn = ImageOf(IDC_LED1);
+    ASSERT_NE(LedOn, LedOff);
+}
+
+// The first frame as the test expects it: LEDs dark red, ground white, the
+// "Reset" button's face drawn.
+static bool FirstFramePainted()
+{
+    for (int slot = 0; slot < OUTPUT_SLOTS; ++slot)
+        if (!IsDarkRed(ScreenPixel(Control(App, SLOT_CONTROLS[slot]))))
+            return false;
+    RECT r;
+    GetWindowRect(Control(App, IDC_RESET), &r);
+    HDC screen = GetDC(nullptr);
+    COLORREF ground = GetPixel(screen, r.left - 30, r.bottom + 4);
+    ReleaseDC(nullptr, screen);
+    return ground == RGB(255, 255, 255) && ScreenPixel(Control(App, IDC_RESET)) != RGB(255, 255, 255);
+}
+
 TEST_F(ProgramTest, FirstFrameShowsControlsOverTheWhiteGround)
 {
-    // Before any click: the panel has painted once. Allow the first paint to finish.
-    Sleep(700);
-    HWND led1 = Control(App, IDC_LED1);
-    for (int id : LED_IDS)
-        EXPECT_TRUE(IsDarkRed(ScreenPixel(Control(App, id)))) << "LED " << id << " unlit on first frame";
+    // Before any click: the panel paints once; wait for that paint to finish.
+    WaitFor(FirstFramePainted, 5000);
+    for (int slot = 0; slot < OUTPUT_SLOTS; ++slot)
+        EXPECT_TRUE(IsDarkRed(ScreenPixel(Control(App, SLOT_CONTROLS[slot])))) << "LED " << slot + 1 << " unlit on first frame";
     // A point of the ground between the LED row and the "Reset" button is white.
     RECT r;
     GetWindowRect(Control(App, IDC_RESET), &r);
@@ -127,14 +153,13 @@ TEST_F(ProgramTest, FirstFrameShowsControlsOverTheWhiteGround)
     // The "Reset" button's face is drawn, not covered by the ground.
     COLORREF face = ScreenPixel(Control(App, IDC_RESET));
     EXPECT_NE(face, RGB(255, 255, 255));
-    (void)led1;
 }
 
 TEST_F(ProgramTest, MainWindowClassTitleStylesPlaceAndMenu)
 {
     char cls[64];
     GetClassNameA(App.main, cls, sizeof(cls));
-    EXPECT_STREQ(cls, "VelkarisClasse");
+    EXPECT_STREQ(cls, MAIN_CLASS);
     wchar_t title[200];
     GetWindowTextW(App.main, title, 200);
     EXPECT_STREQ(title, L"Testeur d'entrées/Sorties sur Port Parallèle      _-=<TRAVEK>=-_          By Velkaris ");
@@ -247,11 +272,7 @@ TEST_F(ProgramTest, StopWithNothingStartedWritesZero)
 
 TEST_F(ProgramTest, ResetAndTheEightLedButtons)
 {
-    // Learn the lit picture from a write of 255.
-    TypeText(Control(App, IDC_NUMBER_BOX), "255");
-    Click(Control(App, IDC_SEND));
-    LedOn = ImageOf(IDC_LED1);
-    ASSERT_NE(LedOn, LedOff);
+    ASSERT_NO_FATAL_FAILURE(LearnLitPicture());
     EXPECT_EQ(Leds(), "11111111");
 
     int64_t mark = JournalMark();
@@ -262,16 +283,16 @@ TEST_F(ProgramTest, ResetAndTheEightLedButtons)
     for (int led = 0; led < 8; ++led) {
         SCOPED_TRACE("LED " + std::to_string(led + 1));
         mark = JournalMark();
-        Click(Control(App, LED_IDS[led]));
+        Click(Control(App, SLOT_CONTROLS[led]));
         EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0, 1 << led }));
         EXPECT_EQ(Port()->data, 1 << led);
         std::string expected(8, '0');
         expected[led] = '1';
         EXPECT_EQ(Leds(), expected);
-        Sleep(40);  // extinguish ticks pass: the LED stays lit
+        LetTimePass(40);  // extinguish ticks pass: the LED stays lit
         Settle();
         EXPECT_EQ(Leds(), expected);
-        HWND lit = Control(App, LED_IDS[led]), other = Control(App, LED_IDS[(led + 1) % 8]);
+        HWND lit = Control(App, SLOT_CONTROLS[led]), other = Control(App, SLOT_CONTROLS[(led + 1) % OUTPUT_SLOTS]);
         EXPECT_TRUE(WaitFor([&] { return IsBrightRed(ScreenPixel(lit)); }, 3000)) << "lit LED on screen";
         EXPECT_TRUE(IsDarkRed(ScreenPixel(other))) << "unlit LED on screen";
     }
@@ -296,6 +317,7 @@ TEST_F(ProgramTest, EnvoiWritesTheTypedNumber)
         // 33 characters: only the first 31 are read ("...0001" cut to 31 zeros-and-ones)
         { "000000000000000000000000000000123", 1, "10000000" },
     };
+    ASSERT_NO_FATAL_FAILURE(LearnLitPicture());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         TypeText(Control(App, IDC_NUMBER_BOX), c.text);
@@ -312,6 +334,7 @@ TEST_F(ProgramTest, EnvoiWritesTheTypedNumber)
 
 TEST_F(ProgramTest, InvalidNumberIsReportedAndNothingIsWritten)
 {
+    ASSERT_NO_FATAL_FAILURE(LearnLitPicture());
     TypeText(Control(App, IDC_NUMBER_BOX), "300");
     Click(Control(App, IDC_SEND));
     const char* invalid[] = { "12a", " 5", "-3", "+7", "\xe9", "3.5" };
@@ -358,14 +381,15 @@ TEST_F(ProgramTest, SensorLampsFollowTheStatusRegisterAndIgnoreClicks)
     EXPECT_TRUE(WaitFor([] { return Lamps() == "-----"; }, 5000)) << "reset tick clears the lamp";
 
     int64_t mark = JournalMark();
-    for (int id : SENSOR_IDS)
-        Click(Control(App, id));
+    for (int slot = FIRST_SENSOR_SLOT; slot < INDICATOR_SLOTS; ++slot)
+        Click(Control(App, SLOT_CONTROLS[slot]));
     EXPECT_TRUE(JournalSince(mark).empty()) << "sensor clicks do nothing";
     SimPortSetStatus(Port(), 127);
     EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"127"; }, 5000));
 }
 
-// Splits the journal into passes: runs of writes between gaps of the timer's pace.
+// The values written since the mark without the zeros: the effects' steps
+// without the clears between them.
 static std::vector<int> PassValues(int64_t mark)
 {
     std::vector<int> values;
@@ -409,13 +433,13 @@ TEST_F(ProgramTest, EffectButtonsStartAndStopTheirTimers)
     std::vector<SimPortWrite> tail = JournalSince(stopped - 2);
     ASSERT_EQ(tail.size(), 2u);
     EXPECT_EQ(tail[1].value, 0) << "stop ends with 0";
-    Sleep(200);
+    LetTimePass(200);
     EXPECT_TRUE(JournalSince(stopped).empty()) << "both effects stopped";
 
     mark = JournalMark();
     Click(Control(App, IDC_FONTAINE));
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 24, 0, 36, 0, 66, 0, 129 }));
-    Sleep(50);
+    WaitFor([] { return Leds() == "00000000"; }, 5000);  // the next extinguish tick
     Settle();
     EXPECT_EQ(Leds(), "00000000") << "LEDs 1 and 8 unlit after the tick";
     EXPECT_EQ(Port()->data, 129);
@@ -432,7 +456,7 @@ TEST_F(ProgramTest, APassBlocksPollingThenItResumes)
     ASSERT_TRUE(WaitFor([&] { return !JournalSince(mark).empty(); }, 5000));
     int64_t reads = Port()->reads;
     SimPortSetStatus(Port(), 95);
-    Sleep(100);
+    LetTimePass(100);
     EXPECT_EQ(Port()->reads, reads) << "no poll during the pass";
     wchar_t shown[16] = {};
     InternalGetWindowText(Control(App, IDC_STATUS_BOX), shown, 16);
