@@ -156,7 +156,7 @@ TEST_F(FailurePathsTest, MissingButtonsAndSliderAreReportedAndThePanelStillWorks
     ASSERT_GE(sweep.size(), 32u);
     EXPECT_EQ(std::vector<int>(sweep.begin(), sweep.begin() + 4), (std::vector<int>{ 0, 1, 0, 2 }));
     SimPortSetStatus(SimPortAttach(), 119);  // a sensor with no lamp to light
-    PumpFor(100);
+    LetTimePass(100);
     EXPECT_TRUE(Responds(program, 5000));
     SimPortSetStatus(SimPortAttach(), 127);
 }
