@@ -194,9 +194,9 @@ TEST_F(Resources, LogoGroupHasOne32By32SixteenColourIcon)
     ASSERT_NE(group.data, nullptr);
     ASSERT_EQ(group.size, 6 + sizeof(GroupIconEntry));
     Reader r{group.data, group.size, 0, false};
-    EXPECT_EQ(r.Word(), 0);
-    EXPECT_EQ(r.Word(), 1);  // icons
-    EXPECT_EQ(r.Word(), 1);  // one entry
+    EXPECT_EQ(ReadWord(r), 0);
+    EXPECT_EQ(ReadWord(r), 1);  // icons
+    EXPECT_EQ(ReadWord(r), 1);  // one entry
     GroupIconEntry e;
     std::memcpy(&e, group.data + 6, sizeof e);
     EXPECT_EQ(e.width, 32);

@@ -184,10 +184,10 @@ void PrintTo(const MenuEntry& e, std::ostream* os)
 void ParseMenuLevel(Reader& r, int depth, std::vector<MenuEntry>& out)
 {
     while (!r.overrun) {
-        MenuEntry e{depth, r.Word(), -1, L""};
+        MenuEntry e{depth, ReadWord(r), -1, L""};
         if (!(e.flags & MF_POPUP))
-            e.id = r.Word();
-        e.text = r.String();
+            e.id = ReadWord(r);
+        e.text = ReadString(r);
         out.push_back(e);
         if (e.flags & MF_POPUP)
             ParseMenuLevel(r, depth + 1, out);
@@ -201,8 +201,8 @@ TEST_F(Resources, MenuIsFichierQuitterThenAideAboutSchema)
     Blob b = FindBlob(TYPE_MENU, MAKEINTRESOURCEW(102));
     ASSERT_NE(b.data, nullptr);
     Reader r{b.data, b.size, 0, false};
-    EXPECT_EQ(r.Word(), 0);  // version: a standard menu, not the extended format
-    EXPECT_EQ(r.Word(), 0);  // header size
+    EXPECT_EQ(ReadWord(r), 0);  // version: a standard menu, not the extended format
+    EXPECT_EQ(ReadWord(r), 0);  // header size
     std::vector<MenuEntry> entries;
     ParseMenuLevel(r, 0, entries);
     EXPECT_FALSE(r.overrun);

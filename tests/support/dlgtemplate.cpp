@@ -2,66 +2,81 @@
 #include <algorithm>
 #include <cstring>
 
-const BYTE* Reader::Take(DWORD n)
+const BYTE* Take(Reader& r, DWORD n)
 {
-    if (at + n > size) {
-        overrun = true;
-        at = size;
+    if (r.at + n > r.size) {
+        r.overrun = true;
+        r.at = r.size;
         static const BYTE zeros[8] = {};
         return zeros;
     }
-    const BYTE* p = base + at;
-    at += n;
+    const BYTE* p = r.base + r.at;
+    r.at += n;
     return p;
 }
 
-WORD Reader::Word()
+WORD ReadWord(Reader& r)
 {
     WORD v;
-    std::memcpy(&v, Take(2), 2);
+    std::memcpy(&v, Take(r, 2), 2);
     return v;
 }
 
-DWORD Reader::Dword()
+DWORD ReadDword(Reader& r)
 {
     DWORD v;
-    std::memcpy(&v, Take(4), 4);
+    std::memcpy(&v, Take(r, 4), 4);
     return v;
 }
 
-std::wstring Reader::String()
+short ReadShort(Reader& r)
+{
+    return static_cast<short>(ReadWord(r));
+}
+
+BYTE ReadByte(Reader& r)
+{
+    return *Take(r, 1);
+}
+
+std::wstring ReadString(Reader& r)
 {
     std::wstring s;
-    for (WORD c = Word(); c != 0 && !overrun; c = Word())
+    for (WORD c = ReadWord(r); c != 0 && !r.overrun; c = ReadWord(r))
         s += static_cast<wchar_t>(c);
     return s;
 }
 
-std::wstring Reader::NameOrOrdinal()
+std::wstring ReadNameOrOrdinal(Reader& r)
 {
-    if (at + 2 <= size && base[at] == 0xFF && base[at + 1] == 0xFF) {
-        Word();
-        return L"#" + std::to_wstring(Word());
+    if (r.at + 2 <= r.size && r.base[r.at] == 0xFF && r.base[r.at + 1] == 0xFF) {
+        ReadWord(r);
+        return L"#" + std::to_wstring(ReadWord(r));
     }
-    return String();
+    return ReadString(r);
+}
+
+void AlignDword(Reader& r)
+{
+    r.at = (r.at + 3) & ~3u;
 }
 
 static ParsedItem ParseItem(Reader& r)
 {
     ParsedItem it;
     it.start = r.at;
-    it.help = r.Dword();
-    it.exStyle = r.Dword();
-    it.style = r.Dword();
-    it.x = r.Short();
-    it.y = r.Short();
-    it.cx = r.Short();
-    it.cy = r.Short();
-    it.id = r.Dword();
-    it.cls = r.NameOrOrdinal();
-    it.caption = r.NameOrOrdinal();
-    it.extra = r.Word();
-    r.Take(it.extra);
+    it.help = ReadDword(r);
+    it.exStyle = ReadDword(r);
+    it.style = ReadDword(r);
+    it.x = ReadShort(r);
+    it.y = ReadShort(r);
+    it.cx = ReadShort(r);
+    it.cy = ReadShort(r);
+    it.id = ReadDword(r);
+    it.cls = ReadNameOrOrdinal(r);
+    it.caption = ReadNameOrOrdinal(r);
+    it.extra = ReadWord(r);
+    Take(r, it.extra);
     it.end = r.at;
     return it;
 }
@@ -70,28 +85,28 @@ ParsedDialog ParseDialog(const BYTE* data, DWORD size)
 {
     Reader r{data, size, 0, false};
     ParsedDialog d = {};
-    d.version = r.Word();
-    d.signature = r.Word();
-    d.help = r.Dword();
-    d.exStyle = r.Dword();
-    d.style = r.Dword();
-    d.count = r.Word();
-    d.x = r.Short();
-    d.y = r.Short();
-    d.cx = r.Short();
-    d.cy = r.Short();
-    d.menu = r.NameOrOrdinal();
-    d.cls = r.NameOrOrdinal();
-    d.title = r.String();
+    d.version = ReadWord(r);
+    d.signature = ReadWord(r);
+    d.help = ReadDword(r);
+    d.exStyle = ReadDword(r);
+    d.style = ReadDword(r);
+    d.count = ReadWord(r);
+    d.x = ReadShort(r);
+    d.y = ReadShort(r);
+    d.cx = ReadShort(r);
+    d.cy = ReadShort(r);
+    d.menu = ReadNameOrOrdinal(r);
+    d.cls = ReadNameOrOrdinal(r);
+    d.title = ReadString(r);
     if (d.style & DS_SETFONT) {
-        d.pointSize = r.Word();
-        d.weight = r.Word();
-        d.italic = r.Byte();
-        d.charset = r.Byte();
-        d.face = r.String();
+        d.pointSize = ReadWord(r);
+        d.weight = ReadWord(r);
+        d.italic = ReadByte(r);
+        d.charset = ReadByte(r);
+        d.face = ReadString(r);
     }
     for (int i = 0; i < d.count && !r.overrun; ++i) {
-        r.AlignDword();
+        AlignDword(r);
         d.items.push_back(ParseItem(r));
     }
     d.end = r.at;

@@ -7,24 +7,24 @@
 #include <string>
 #include <vector>
 
-// Reads little-endian fields; reading past the end gives zeros and sets overrun.
+// A reader of little-endian fields; reading past the end gives zeros and sets overrun.
 struct Reader {
     const BYTE* base;
     DWORD size;
     DWORD at;
     bool overrun;
-
-    const BYTE* Take(DWORD n);
-    WORD Word();
-    DWORD Dword();
-    short Short() { return static_cast<short>(Word()); }
-    BYTE Byte() { return *Take(1); }
-    // A zero-terminated UTF-16 string.
-    std::wstring String();
-    // A name or ordinal field: 0xFFFF then the ordinal ("#N"), else a string.
-    std::wstring NameOrOrdinal();
-    void AlignDword() { at = (at + 3) & ~3u; }
 };
+
+const BYTE* Take(Reader& r, DWORD n);
+WORD ReadWord(Reader& r);
+DWORD ReadDword(Reader& r);
+short ReadShort(Reader& r);
+BYTE ReadByte(Reader& r);
+// A zero-terminated UTF-16 string.
+std::wstring ReadString(Reader& r);
+// A name or ordinal field: 0xFFFF then the ordinal ("#N"), else a string.
+std::wstring ReadNameOrOrdinal(Reader& r);
+void AlignDword(Reader& r);
 
 struct ParsedItem {
     DWORD help, exStyle, style;
