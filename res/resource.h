@@ -1,24 +1,24 @@
-// Resource identifiers of the test bench.
+// Resource identifiers of the test bench, banded by kind: resources in the
+// hundreds, the icon's one entry, controls from 1000, menu commands from 40001.
 #ifndef RESOURCE_H
 #define RESOURCE_H
 
-// Menus
-#define IDM_MAIN                102
-
-// Dialogs
-#define IDD_CONTROL_PANEL       104
-
-// Bitmaps
-#define IDB_LED_ON              105
+// Resources. The numbers between them (101, 103, 109 to 113) are unused;
+// the icon group is loaded by its name "Logo", not by a number.
+#define IDM_MAIN                102     // menu
+#define IDD_CONTROL_PANEL       104     // dialog
+#define IDB_LED_ON              105     // bitmaps
 #define IDB_LED_OFF             106
 #define IDB_SENSOR_ACTIVE       107
 #define IDB_SENSOR_IDLE         108
 #define IDB_BANNER              114
 
-// Icons
+// The one image of the "Logo" icon group.
 #define IDI_LOGO_ENTRY          1
 
-// Controls of the control panel
+// Controls of the control panel, fixed by its template. "LED 2" to "LED 8"
+// are 1001 to 1007 and "LED 1" is 1008, as 1000 is "Reset". There is
+// no 1021: the status box is 1022.
 #define IDC_RESET               1000
 #define IDC_LED2                1001
 #define IDC_LED3                1002

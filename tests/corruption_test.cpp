@@ -10,21 +10,7 @@
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
-
-typedef short(__stdcall* ReadEntry)(short);
-typedef void(__stdcall* WriteEntry)(short, short);
-
-static ReadEntry LibRead()
-{
-    return reinterpret_cast<ReadEntry>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("INPOUT32.dll"), MAKEINTRESOURCEA(1))));
-}
-
-static WriteEntry LibWrite()
-{
-    return reinterpret_cast<WriteEntry>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("INPOUT32.dll"), MAKEINTRESOURCEA(2))));
-}
+#include "resource.h"
 
 static SimPortState* Port()
 {
@@ -60,7 +46,7 @@ static void ExpectCleanHeader(SimPortState* s)
 
 TEST(CorruptionTest, AWriteThroughTheLibraryRepairsEachCorruption)
 {
-    WriteEntry write = LibWrite();
+    PortWriteEntry write = LibraryWrite();
     ASSERT_NE(write, nullptr);
     for (const Corruption& c : Corruptions()) {
         SCOPED_TRACE(c.name);
@@ -85,7 +71,7 @@ TEST(CorruptionTest, AWriteThroughTheLibraryRepairsEachCorruption)
 
 TEST(CorruptionTest, AReadThroughTheLibraryRepairsToo)
 {
-    ReadEntry read = LibRead();
+    PortReadEntry read = LibraryRead();
     ASSERT_NE(read, nullptr);
     for (const Corruption& c : Corruptions()) {
         SCOPED_TRACE(c.name);
@@ -121,7 +107,7 @@ static void Tear(int64_t seq, LONG64 stamp)
 
 TEST(CorruptionTest, TornJournalEntriesAreSkippedNeverReturned)
 {
-    WriteEntry write = LibWrite();
+    PortWriteEntry write = LibraryWrite();
     int64_t mark = JournalMark();
     for (int v = 1; v <= 6; ++v)
         write(SIMPORT_DATA, static_cast<short>(v));
@@ -159,8 +145,8 @@ TEST(CorruptionTest, TheRunningProgramSurvivesARepairAndGoesOn)
 {
     Program app;
     ASSERT_TRUE(StartProgram(app));
-    SendMessageA(Control(app, 1018), TBM_SETPOS, TRUE, 0);
-    Click(Control(app, 1009));  // K2000 at full speed
+    SendMessageA(Control(app, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
+    Click(Control(app, IDC_K2000));  // K2000 at full speed
     ASSERT_TRUE(WaitFor([&] { return JournalMark() > app.startMark + 64; }, 10000));
     for (const Corruption& c : Corruptions()) {
         SCOPED_TRACE(c.name);
@@ -172,7 +158,7 @@ TEST(CorruptionTest, TheRunningProgramSurvivesARepairAndGoesOn)
         EXPECT_TRUE(Responds(app, 5000));
         ExpectCleanHeader(Port());
     }
-    Click(Control(app, 1017));
+    Click(Control(app, IDC_STOP));
     ASSERT_TRUE(Responds(app, 5000));
     // Since the last repair, a well-formed journal.
     std::vector<SimPortWrite> w = JournalSince(0);

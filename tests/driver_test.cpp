@@ -2,64 +2,13 @@
 // the shared state seen from another process, the journal.
 #include <gtest/gtest.h>
 #include <string>
+#include "childproc.h"
 #include "simport.h"
 #include "testwin.h"
-
-typedef short(__stdcall* ReadEntry)(short);
-typedef void(__stdcall* WriteEntry)(short, short);
 
 static HMODULE Library()
 {
     return LoadLibraryA("INPOUT32.dll");
-}
-
-static ReadEntry ReadByOrdinal()
-{
-    return reinterpret_cast<ReadEntry>(reinterpret_cast<void*>(GetProcAddress(Library(), MAKEINTRESOURCEA(1))));
-}
-
-static WriteEntry WriteByOrdinal()
-{
-    return reinterpret_cast<WriteEntry>(reinterpret_cast<void*>(GetProcAddress(Library(), MAKEINTRESOURCEA(2))));
-}
-
-// Runs portpeer with the arguments and returns what it printed, or "exit N".
-static std::string Peer(const std::string& args)
-{
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string dir(exe);
-    dir.resize(dir.find_last_of("\\/") + 1);
-    std::string cmd = "\"" + dir + "portpeer.exe\" " + args;
-    SECURITY_ATTRIBUTES sa = { sizeof(sa), nullptr, TRUE };
-    HANDLE readEnd, writeEnd;
-    CreatePipe(&readEnd, &writeEnd, &sa, 0);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
-    PROCESS_INFORMATION pi = {};
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
-        return "cannot start";
-    CloseHandle(writeEnd);
-    std::string out;
-    char buf[256];
-    DWORD got;
-    while (ReadFile(readEnd, buf, sizeof(buf), &got, nullptr) && got > 0)
-        out.append(buf, got);
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    CloseHandle(readEnd);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return code == 0 ? out : "exit " + std::to_string(code);
 }
 
 TEST(Driver, ExportsTwoOrdinalsAndNoNames)
@@ -76,8 +25,8 @@ TEST(Driver, ExportsTwoOrdinalsAndNoNames)
     EXPECT_EQ(exports->NumberOfFunctions, 2u);
     EXPECT_EQ(exports->NumberOfNames, 0u);
     EXPECT_STREQ(reinterpret_cast<const char*>(base + exports->Name), "INPOUT32.dll");
-    EXPECT_NE(ReadByOrdinal(), nullptr);
-    EXPECT_NE(WriteByOrdinal(), nullptr);
+    EXPECT_NE(LibraryRead(), nullptr);
+    EXPECT_NE(LibraryWrite(), nullptr);
     EXPECT_EQ(GetProcAddress(lib, "PortRead"), nullptr);
     EXPECT_EQ(GetProcAddress(lib, "PortWrite"), nullptr);
     EXPECT_EQ(GetProcAddress(lib, MAKEINTRESOURCEA(3)), nullptr);
@@ -86,10 +35,10 @@ TEST(Driver, ExportsTwoOrdinalsAndNoNames)
 TEST(Driver, DataRegisterKeepsLowEightBitsJournalKeepsAll)
 {
     int64_t mark = JournalMark();
-    WriteByOrdinal()(0x378, 0x1234);
+    LibraryWrite()(0x378, 0x1234);
     EXPECT_EQ(SimPortAttach()->data, 0x34);
-    EXPECT_EQ(ReadByOrdinal()(0x378), 0x34);
-    WriteByOrdinal()(0x378, -1);
+    EXPECT_EQ(LibraryRead()(0x378), 0x34);
+    LibraryWrite()(0x378, -1);
     EXPECT_EQ(SimPortAttach()->data, 0xFF);
     std::vector<SimPortWrite> w = JournalSince(mark);
     ASSERT_EQ(w.size(), 2u);
@@ -105,11 +54,11 @@ TEST(Driver, StatusRegisterReadsWhatIsSetIncludingWideValues)
     SimPortState* s = SimPortAttach();
     int64_t reads = s->reads;
     SimPortSetStatus(s, 0x7F);
-    EXPECT_EQ(ReadByOrdinal()(0x379), 127);
+    EXPECT_EQ(LibraryRead()(0x379), 127);
     SimPortSetStatus(s, 0x1FF);
-    EXPECT_EQ(ReadByOrdinal()(0x379), 0x1FF);
+    EXPECT_EQ(LibraryRead()(0x379), 0x1FF);
     SimPortSetStatus(s, -1);
-    EXPECT_EQ(ReadByOrdinal()(0x379), -1);
+    EXPECT_EQ(LibraryRead()(0x379), -1);
     SimPortSetStatus(s, 0x7F);
     EXPECT_EQ(s->reads, reads + 3);
     EXPECT_GT(s->lastReadTicks, 0);
@@ -117,7 +66,7 @@ TEST(Driver, StatusRegisterReadsWhatIsSetIncludingWideValues)
 
 TEST(Driver, SecondProcessSeesWritesAndSetsStatus)
 {
-    WriteByOrdinal()(0x378, 0xA5);
+    LibraryWrite()(0x378, 0xA5);
     EXPECT_EQ(Peer("data"), "165");
 
     int64_t mark = JournalMark();
@@ -128,7 +77,7 @@ TEST(Driver, SecondProcessSeesWritesAndSetsStatus)
     EXPECT_EQ(w[0].value, 66);
 
     EXPECT_EQ(Peer("status 95"), "");
-    EXPECT_EQ(ReadByOrdinal()(0x379), 95);
+    EXPECT_EQ(LibraryRead()(0x379), 95);
     EXPECT_EQ(Peer("read 889"), "95");
     EXPECT_EQ(Peer("status 127"), "");
     EXPECT_EQ(Peer("bogus"), "exit 2");

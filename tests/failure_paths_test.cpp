@@ -7,7 +7,9 @@
 #include <commctrl.h>
 #include <string>
 #include <vector>
+#include "dlgtemplate.h"
 #include "program.h"
+#include "resfile.h"
 #include "resource.h"
 #include "simport.h"
 #include "testwin.h"
@@ -36,112 +38,6 @@ static std::vector<BYTE> PanelTemplate()
     return bytes;
 }
 
-static WORD WordAt(const std::vector<BYTE>& t, size_t at)
-{
-    return at + 2 <= t.size() ? static_cast<WORD>(t[at] | t[at + 1] << 8) : 0;
-}
-
-// Past a name-or-ordinal field: 0 (none), 0xFFFF and an ordinal, or a string.
-static size_t SkipNameOrOrdinal(const std::vector<BYTE>& t, size_t at)
-{
-    WORD first = WordAt(t, at);
-    if (first == 0xFFFF)
-        return at + 4;
-    while (at < t.size() && WordAt(t, at) != 0)
-        at += 2;
-    return at + 2;
-}
-
-static size_t Align4(size_t at)
-{
-    return (at + 3) & ~static_cast<size_t>(3);
-}
-
-// The extended template without the items whose identifiers are listed.
-static std::vector<BYTE> WithoutItems(const std::vector<BYTE>& t, const std::vector<int>& removed)
-{
-    const size_t countAt = 16, headerEnd = 26;
-    size_t at = SkipNameOrOrdinal(t, SkipNameOrOrdinal(t, headerEnd));  // menu, class
-    at = SkipNameOrOrdinal(t, at);                                      // title
-    DWORD style = t[12] | t[13] << 8 | t[14] << 16 | static_cast<DWORD>(t[15]) << 24;
-    if (style & DS_SETFONT)
-        at = SkipNameOrOrdinal(t, at + 6);  // size, weight, italic, charset, face
-    at = Align4(at);
-    std::vector<BYTE> out(t.begin(), t.begin() + at);
-    WORD items = WordAt(t, countAt), kept = 0;
-    for (WORD i = 0; i < items && at < t.size(); ++i) {
-        size_t start = at;
-        int id = static_cast<int>(t[start + 20] | t[start + 21] << 8);
-        at = SkipNameOrOrdinal(t, SkipNameOrOrdinal(t, start + 24));  // class, caption
-        at += 2 + WordAt(t, at);                                         // creation data
-        bool drop = false;
-        for (int r : removed)
-            drop = drop || r == id;
-        if (!drop) {
-            out.resize(Align4(out.size()), 0);
-            out.insert(out.end(), t.begin() + start, t.begin() + at);
-            ++kept;
-        }
-        at = Align4(at);
-    }
-    out[countAt] = static_cast<BYTE>(kept);
-    out[countAt + 1] = static_cast<BYTE>(kept >> 8);
-    return out;
-}
-
-// A resource type or name: an ordinal, or a string when text is set.
-struct ResourceKey {
-    WORD ordinal;
-    std::string text;
-    LPCSTR Get() const { return text.empty() ? MAKEINTRESOURCEA(ordinal) : text.c_str(); }
-    bool Is(LPCSTR other) const { return text.empty() && IS_INTRESOURCE(other) && LOWORD(other) == ordinal; }
-};
-
-static ResourceKey KeyOf(LPCSTR key)
-{
-    return IS_INTRESOURCE(key) ? ResourceKey{ LOWORD(key), "" } : ResourceKey{ 0, key };
-}
-
-struct Resource {
-    ResourceKey type, name;
-    WORD language;
-    std::vector<BYTE> data;
-};
-
-static BOOL CALLBACK AddLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language, LONG_PTR all)
-{
-    HRSRC found = FindResourceExA(module, type, name, language);
-    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-    const BYTE* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
-    if (data)
-        reinterpret_cast<std::vector<Resource>*>(all)->push_back(
-            { KeyOf(type), KeyOf(name), language, std::vector<BYTE>(data, data + SizeofResource(module, found)) });
-    return TRUE;
-}
-
-static BOOL CALLBACK AddName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR all)
-{
-    return EnumResourceLanguagesA(module, type, name, AddLanguage, all);
-}
-
-static BOOL CALLBACK AddType(HMODULE module, LPSTR type, LONG_PTR all)
-{
-    return EnumResourceNamesA(module, type, AddName, all);
-}
-
-// Every resource of Travek.exe, with its data.
-static std::vector<Resource> ProgramResources()
-{
-    std::vector<Resource> all;
-    std::string exe = TestFolder() + "Travek.exe";
-    HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (module) {
-        EnumResourceTypesA(module, AddType, reinterpret_cast<LONG_PTR>(&all));
-        FreeLibrary(module);
-    }
-    return all;
-}
-
 struct Change {
     LPCSTR type;
     int id;
@@ -152,7 +48,7 @@ struct Change {
 // original's with the changes made.
 static bool MakeVariant(const char* name, const std::vector<Change>& changes)
 {
-    std::vector<Resource> resources = ProgramResources();
+    std::vector<Resource> resources = FileResources(TestFolder() + "Travek.exe");
     std::string from = TestFolder() + "Travek.exe", to = TestFolder() + name;
     if (resources.empty() || !CopyFileA(from.c_str(), to.c_str(), FALSE))
         return false;
@@ -162,11 +58,11 @@ static bool MakeVariant(const char* name, const std::vector<Change>& changes)
     bool ok = true;
     for (Resource& r : resources) {
         for (const Change& c : changes) {
-            if (r.type.Is(c.type) && r.name.Is(MAKEINTRESOURCEA(c.id)))
+            if (KeyIsOrdinal(r.type, c.type) && KeyIsOrdinal(r.name, MAKEINTRESOURCEA(c.id)))
                 r.data = c.data;
         }
         if (!r.data.empty())
-            ok = ok && UpdateResourceA(update, r.type.Get(), r.name.Get(), r.language, r.data.data(),
+            ok = ok && UpdateResourceA(update, KeyArgument(r.type), KeyArgument(r.name), r.language, r.data.data(),
                                        static_cast<DWORD>(r.data.size()));
     }
     return EndUpdateResourceA(update, !ok) && ok;
@@ -233,7 +129,7 @@ TEST_F(FailurePathsTest, MissingButtonsAndSliderAreReportedAndThePanelStillWorks
                                  IDC_LED6, IDC_LED7, IDC_LED8, IDC_SENSOR1, IDC_SENSOR2, IDC_SENSOR3,
                                  IDC_SENSOR4, IDC_SENSOR5 };
     std::vector<BYTE> reduced = WithoutItems(panel, removed);
-    ASSERT_EQ(WordAt(reduced, 16), WordAt(panel, 16) - removed.size());
+    ASSERT_EQ(WordAt(reduced, TEMPLATE_COUNT_AT), WordAt(panel, TEMPLATE_COUNT_AT) - removed.size());
 
     variant = "Travek-sans-boutons.exe";
     ASSERT_TRUE(MakeVariant(variant.c_str(), { { RT_DIALOG, IDD_CONTROL_PANEL, reduced } }));
@@ -260,7 +156,7 @@ TEST_F(FailurePathsTest, MissingButtonsAndSliderAreReportedAndThePanelStillWorks
     ASSERT_GE(sweep.size(), 32u);
     EXPECT_EQ(std::vector<int>(sweep.begin(), sweep.begin() + 4), (std::vector<int>{ 0, 1, 0, 2 }));
     SimPortSetStatus(SimPortAttach(), 119);  // a sensor with no lamp to light
-    PumpFor(100);
+    LetTimePass(100);
     EXPECT_TRUE(Responds(program, 5000));
     SimPortSetStatus(SimPortAttach(), 127);
 }

@@ -7,6 +7,7 @@
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
+#include "resource.h"
 
 // Checks the journal since mark: consecutive sequence numbers, ticks that
 // never go backwards, only data-port writes. Returns how many it saw.
@@ -39,25 +40,25 @@ TEST(InstancesTest, TwoProgramsShareOnePort)
     LONG resets = SimPortAttach()->resets;
     int64_t mark = JournalMark();
 
-    SendMessageA(Control(a, 1018), TBM_SETPOS, TRUE, 0);
-    Click(Control(a, 1009));  // K2000 at full speed in the first
+    SendMessageA(Control(a, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
+    Click(Control(a, IDC_K2000));  // K2000 at full speed in the first
     ASSERT_TRUE(WaitFor([&] { return JournalMark() > mark + 200; }, 10000));
     // The second is clicked all the while: LEDs, Envoi, Reset, Fontaine.
-    SendMessageA(Control(b, 1018), TBM_SETPOS, TRUE, 0);
+    SendMessageA(Control(b, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     DWORD start = GetTickCount();
     int clicks = 0;
     while (GetTickCount() - start < 3000) {
-        for (int id = 1001; id <= 1008; ++id, ++clicks)
+        for (int id = IDC_LED2; id <= IDC_LED1; ++id, ++clicks)
             Click(Control(b, id));
-        TypeText(Control(b, 1019), "1234");
-        Click(Control(b, 1020));
-        Click(Control(b, 1000));
-        Click(Control(b, 1011));
+        TypeText(Control(b, IDC_NUMBER_BOX), "1234");
+        Click(Control(b, IDC_SEND));
+        Click(Control(b, IDC_RESET));
+        Click(Control(b, IDC_FONTAINE));
         clicks += 3;
-        Click(Control(a, 1001 + clicks % 8));  // and the first too, while K2000 runs
+        Click(Control(a, IDC_LED2 + clicks % 8));  // and the first too, while K2000 runs
         ++clicks;
     }
-    Click(Control(a, 1017));
+    Click(Control(a, IDC_STOP));
     ASSERT_TRUE(Responds(a, 5000));
     ASSERT_TRUE(Responds(b, 5000));
 

@@ -185,7 +185,7 @@ TEST_F(Effects, StartTwiceIsOneTimerThatOneStopEnds)
     EXPECT_EQ(ShownImages(0, 7), "ledOff ledOff ledOff ledOff ledOff ledOff ledOff ledOff");
     EXPECT_FALSE(KillTimer(panel.main, TIMER_K2000)) << "no second timer 102 is left";
     mark = JournalMark();
-    PumpFor(100);
+    LetTimePass(100);
     EXPECT_TRUE(JournalSince(mark).empty());
     EXPECT_EQ(TimerSlot102, TIMER_K2000) << "the slot keeps its value";
 

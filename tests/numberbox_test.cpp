@@ -10,6 +10,7 @@
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
+#include "resource.h"
 
 struct Expected {
     bool valid;
@@ -124,7 +125,7 @@ TEST(NumberBoxTest, GeneratedTextsFollowTheRule)
     Program app;
     ASSERT_TRUE(StartProgram(app));
     SimPortState* port = SimPortAttach();
-    HWND box = Control(app, 1019), envoi = Control(app, 1020);
+    HWND box = Control(app, IDC_NUMBER_BOX), envoi = Control(app, IDC_SEND);
     WindowCount before = TopLevelWindows(app);
     EXPECT_EQ(before.visible, 1) << "the main window only";
 

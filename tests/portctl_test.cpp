@@ -9,25 +9,10 @@
 #include "testwin.h"
 #include "vcdcheck.h"
 
-typedef void(__stdcall* WriteEntry)(short, short);
-
-static WriteEntry PortWriteEntry()
-{
-    HMODULE lib = LoadLibraryA("INPOUT32.dll");
-    return reinterpret_cast<WriteEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(2))));
-}
-
-static std::string Trim(std::string s)
-{
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-        s.pop_back();
-    return s;
-}
-
 static int Portctl(const std::string& args, std::string* out)
 {
     int code = RunTool("portctl.exe", args, out);
-    *out = Trim(*out);
+    *out = TrimLineEnds(*out);
     return code;
 }
 
@@ -66,7 +51,7 @@ TEST(Portctl, SetsTheStatusByValueOrBySwitchNamesAndPrintsTheRegisters)
         EXPECT_EQ(Portctl("etat", &out), 0);
         EXPECT_EQ(out, std::to_string(c.status));
     }
-    PortWriteEntry()(0x378, 0x1A5);
+    LibraryWrite()(0x378, 0x1A5);
     EXPECT_EQ(Portctl("donnees", &out), 0);
     EXPECT_EQ(out, "165");
 }
@@ -77,10 +62,10 @@ TEST(Portctl, FollowPrintsEachWriteWithItsTime)
     ASSERT_TRUE(StartTool(c, "portctl.exe", "suivre 4", true));
     std::string text;
     ASSERT_TRUE(ReadUntil(c, &text, "Ctrl+C", 20000)) << text;
-    WriteEntry write = PortWriteEntry();
+    PortWriteEntry write = LibraryWrite();
     write(0x378, 0);
     write(0x378, 4);
-    Sleep(30);
+    LetTimePass(30);  // the times of the lines differ
     write(0x37A, 0x0C);
     write(0x378, 0x1234);
     EXPECT_TRUE(ReadUntil(c, &text, "(0x1234)  0011 0100", 20000)) << text;
@@ -91,7 +76,7 @@ TEST(Portctl, FollowPrintsEachWriteWithItsTime)
     size_t at = header + 1;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
-        lines.push_back(Trim(text.substr(at, end - at)));
+        lines.push_back(TrimLineEnds(text.substr(at, end - at)));
         at = end == std::string::npos ? text.size() : end + 1;
     }
     ASSERT_EQ(lines.size(), 4u) << text;
@@ -113,7 +98,7 @@ TEST(Portctl, FollowPrintsEachWriteWithItsTime)
 
 TEST(Portctl, ExportsTheJournalAsAStrictVcdFile)
 {
-    WriteEntry write = PortWriteEntry();
+    PortWriteEntry write = LibraryWrite();
     const int values[] = { 0, 1, 0, 2, 0, 4, 0, 128 };
     for (int v : values)
         write(0x378, static_cast<short>(v));

@@ -1,145 +1,62 @@
 // The real program end to end, driven through its window from this process,
-// observed through the simulated port's shared state.
+// observed through the simulated port's shared state: its window, panel and start-up.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
-#include <algorithm>
 #include <string>
 #include <vector>
+#include "mainclass.h"
 #include "panel_template.h"
-#include "program.h"
-#include "simport.h"
+#include "programview.h"
+#include "resource.h"
+#include "slots.h"
 #include "testwin.h"
 
-static const int LED_IDS[8] = { 1008, 1001, 1002, 1003, 1004, 1005, 1006, 1007 };
-static const int SENSOR_IDS[5] = { 1012, 1013, 1014, 1015, 1016 };
-
-static Program App;             // the one program instance of this suite
-static int64_t WritesAtFirstRead;  // journal count when the first poll was seen
-static HANDLE LedOff, LedOn, SensorIdle, SensorActive;  // the program's picture handles
-
-static SimPortState* Port()
+// The first frame as the test expects it: LEDs dark red, ground white, the
+// "Reset" button's face drawn.
+static bool FirstFramePainted()
 {
-    return SimPortAttach();
-}
-
-static HANDLE ImageOf(int id)
-{
-    return reinterpret_cast<HANDLE>(SendMessageA(Control(App, id), BM_GETIMAGE, IMAGE_BITMAP, 0));
-}
-
-// "1" for a lit LED, "0" for an unlit one, "?" otherwise; LED 1 first.
-static std::string Leds()
-{
-    std::string s;
-    for (int id : LED_IDS) {
-        HANDLE h = ImageOf(id);
-        s += h == LedOn ? '1' : h == LedOff ? '0' : '?';
-    }
-    return s;
-}
-
-// "a" for the active lamp, "-" for idle ones, "?" otherwise.
-static std::string Lamps()
-{
-    std::string s;
-    for (int id : SENSOR_IDS) {
-        HANDLE h = ImageOf(id);
-        s += h == SensorActive ? 'a' : h == SensorIdle ? '-' : '?';
-    }
-    return s;
-}
-
-static void Settle()
-{
-    ASSERT_TRUE(Responds(App, 10000));
-}
-
-static COLORREF ScreenPixel(HWND control)
-{
+    for (int slot = 0; slot < OUTPUT_SLOTS; ++slot)
+        if (!IsDarkRed(ScreenPixel(Control(App, SLOT_CONTROLS[slot]))))
+            return false;
     RECT r;
-    GetWindowRect(control, &r);
+    GetWindowRect(Control(App, IDC_RESET), &r);
     HDC screen = GetDC(nullptr);
-    COLORREF c = GetPixel(screen, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    COLORREF ground = GetPixel(screen, r.left - 30, r.bottom + 4);
     ReleaseDC(nullptr, screen);
-    return c;
+    return ground == RGB(255, 255, 255) && ScreenPixel(Control(App, IDC_RESET)) != RGB(255, 255, 255);
 }
-
-static bool IsBrightRed(COLORREF c)
-{
-    return GetRValue(c) > 200 && GetGValue(c) < 80 && GetBValue(c) < 80;
-}
-
-static bool IsDarkRed(COLORREF c)
-{
-    return GetRValue(c) > 90 && GetRValue(c) < 170 && GetGValue(c) < 80 && GetBValue(c) < 60;
-}
-
-// Records how many writes the journal holds when the first poll is seen.
-static DWORD WINAPI WatchFirstRead(LPVOID p)
-{
-    int64_t reads0 = *static_cast<int64_t*>(p);
-    DWORD start = GetTickCount();
-    WritesAtFirstRead = -1;
-    while (GetTickCount() - start < 30000) {
-        if (Port()->reads > reads0) {
-            WritesAtFirstRead = SimPortWriteCount(Port());
-            break;
-        }
-    }
-    return 0;
-}
-
-class ProgramTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        SimPortSetStatus(Port(), 127);
-        int64_t reads = Port()->reads;
-        HANDLE watcher = CreateThread(nullptr, 0, WatchFirstRead, &reads, 0, nullptr);
-        ASSERT_TRUE(StartProgram(App));
-        WaitForSingleObject(watcher, 30000);
-        CloseHandle(watcher);
-        LedOff = ImageOf(1008);
-        SensorIdle = ImageOf(1012);
-    }
-    static void TearDownTestSuite()
-    {
-        StopProgram(App);
-    }
-};
 
 TEST_F(ProgramTest, FirstFrameShowsControlsOverTheWhiteGround)
 {
-    // Before any click: the panel has painted once. Allow the first paint to finish.
-    Sleep(700);
-    HWND led1 = Control(App, 1008);
-    for (int id : LED_IDS)
-        EXPECT_TRUE(IsDarkRed(ScreenPixel(Control(App, id)))) << "LED " << id << " unlit on first frame";
+    // Before any click: the panel paints once; wait for that paint to finish.
+    WaitFor(FirstFramePainted, 5000);
+    for (int slot = 0; slot < OUTPUT_SLOTS; ++slot)
+        EXPECT_TRUE(IsDarkRed(ScreenPixel(Control(App, SLOT_CONTROLS[slot])))) << "LED " << slot + 1 << " unlit on first frame";
     // A point of the ground between the LED row and the "Reset" button is white.
     RECT r;
-    GetWindowRect(Control(App, 1000), &r);
+    GetWindowRect(Control(App, IDC_RESET), &r);
     HDC screen = GetDC(nullptr);
     COLORREF ground = GetPixel(screen, r.left - 30, r.bottom + 4);
     ReleaseDC(nullptr, screen);
     EXPECT_EQ(ground, RGB(255, 255, 255));
     // The "Reset" button's face is drawn, not covered by the ground.
-    COLORREF face = ScreenPixel(Control(App, 1000));
+    COLORREF face = ScreenPixel(Control(App, IDC_RESET));
     EXPECT_NE(face, RGB(255, 255, 255));
-    (void)led1;
 }
 
 TEST_F(ProgramTest, MainWindowClassTitleStylesPlaceAndMenu)
 {
     char cls[64];
     GetClassNameA(App.main, cls, sizeof(cls));
-    EXPECT_STREQ(cls, "VelkarisClasse");
+    EXPECT_STREQ(cls, MAIN_CLASS);
     wchar_t title[200];
     GetWindowTextW(App.main, title, 200);
     EXPECT_STREQ(title, L"Testeur d'entrées/Sorties sur Port Parallèle      _-=<TRAVEK>=-_          By Velkaris ");
+    const DWORD expected = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
     DWORD style = GetWindowLongA(App.main, GWL_STYLE);
-    EXPECT_EQ(style & 0x90CB0000, 0x90CB0000u);
-    EXPECT_EQ(style & ~(0x90CB0000 | WS_CLIPSIBLINGS), 0u);
+    EXPECT_EQ(style & expected, expected);
+    EXPECT_EQ(style & ~(expected | WS_CLIPSIBLINGS), 0u);
     EXPECT_TRUE(GetWindowLongA(App.main, GWL_EXSTYLE) & WS_EX_CONTEXTHELP);
     RECT r;
     GetWindowRect(App.main, &r);
@@ -216,7 +133,7 @@ TEST_F(ProgramTest, PanelHoldsTheTemplateItemsInOrder)
             EXPECT_NEAR(r.bottom - r.top, MulDiv(item.cy, units.cy, 8), 1);
         }
     }
-    EXPECT_EQ(Control(App, 1021), nullptr);
+    EXPECT_EQ(Control(App, 1021), nullptr);  // the number no control has
 }
 
 TEST_F(ProgramTest, StartupWritesZeroOnceBeforePollingAndSetsTheSlider)
@@ -227,247 +144,10 @@ TEST_F(ProgramTest, StartupWritesZeroOnceBeforePollingAndSetsTheSlider)
     EXPECT_EQ(w[0].value, 0);
     EXPECT_EQ(WritesAtFirstRead, App.startMark + 1) << "one write of 0, then polling";
     EXPECT_EQ(w.size(), 1u) << "nothing else written while idle";
-    HWND slider = Control(App, 1018);
+    HWND slider = Control(App, IDC_DELAY_SLIDER);
     EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 100);
     EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0), 0);
     EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0), 200);
     EXPECT_EQ(Leds(), "00000000");
     EXPECT_EQ(Lamps(), "-----");
-}
-
-TEST_F(ProgramTest, StopWithNothingStartedWritesZero)
-{
-    int64_t mark = JournalMark();
-    Click(Control(App, 1017));
-    EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0 }));
-    EXPECT_EQ(Leds(), "00000000");
-}
-
-TEST_F(ProgramTest, ResetAndTheEightLedButtons)
-{
-    // Learn the lit picture from a write of 255.
-    TypeText(Control(App, 1019), "255");
-    Click(Control(App, 1020));
-    LedOn = ImageOf(1008);
-    ASSERT_NE(LedOn, LedOff);
-    EXPECT_EQ(Leds(), "11111111");
-
-    int64_t mark = JournalMark();
-    Click(Control(App, 1000));
-    EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0 }));
-    EXPECT_EQ(Leds(), "00000000");
-
-    for (int led = 0; led < 8; ++led) {
-        SCOPED_TRACE("LED " + std::to_string(led + 1));
-        mark = JournalMark();
-        Click(Control(App, LED_IDS[led]));
-        EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0, 1 << led }));
-        EXPECT_EQ(Port()->data, 1 << led);
-        std::string expected(8, '0');
-        expected[led] = '1';
-        EXPECT_EQ(Leds(), expected);
-        Sleep(40);  // extinguish ticks pass: the LED stays lit
-        Settle();
-        EXPECT_EQ(Leds(), expected);
-        HWND lit = Control(App, LED_IDS[led]), other = Control(App, LED_IDS[(led + 1) % 8]);
-        EXPECT_TRUE(WaitFor([&] { return IsBrightRed(ScreenPixel(lit)); }, 3000)) << "lit LED on screen";
-        EXPECT_TRUE(IsDarkRed(ScreenPixel(other))) << "unlit LED on screen";
-    }
-}
-
-TEST_F(ProgramTest, EnvoiWritesTheTypedNumber)
-{
-    struct Case {
-        const char* text;
-        int written;       // the 16-bit value the port receives
-        const char* leds;  // LED 1 to LED 8
-    } cases[] = {
-        { "", 0, "00000000" },
-        { "300", 300, "00110100" },
-        { "256", 256, "00000000" },
-        { "65535", 65535, "11111111" },
-        { "65537", 1, "10000000" },
-        { "40000", 40000, "00000010" },
-        { "99999999999", 59391, "11111111" },
-        { "0000000000000000000000000000001", 1, "10000000" },
-        { "9999999999999999999999999999999", 65535, "11111111" },
-        // 33 characters: only the first 31 are read ("...0001" cut to 31 zeros-and-ones)
-        { "000000000000000000000000000000123", 1, "10000000" },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        TypeText(Control(App, 1019), c.text);
-        int64_t mark = JournalMark();
-        Click(Control(App, 1020));
-        std::vector<SimPortWrite> w = JournalSince(mark);
-        ASSERT_EQ(w.size(), 2u);
-        EXPECT_EQ(w[0].value, 0);
-        EXPECT_EQ(w[1].value, c.written);
-        EXPECT_EQ(Port()->data, c.written & 0xFF);
-        EXPECT_EQ(Leds(), c.leds);
-    }
-}
-
-TEST_F(ProgramTest, InvalidNumberIsReportedAndNothingIsWritten)
-{
-    TypeText(Control(App, 1019), "300");
-    Click(Control(App, 1020));
-    const char* invalid[] = { "12a", " 5", "-3", "+7", "\xe9", "3.5" };
-    for (const char* text : invalid) {
-        SCOPED_TRACE(text);
-        TypeText(Control(App, 1019), text);
-        int64_t mark = JournalMark();
-        ClickLater(Control(App, 1020));
-        HWND box = WaitForBox(L"Chiffre incorrect", 10000);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(BoxText(box), L"Veuillez entrer un nombre valide");
-        AnswerBox(box, IDOK);
-        Settle();
-        EXPECT_TRUE(JournalSince(mark).empty());
-        EXPECT_EQ(Port()->data, 300 & 0xFF);
-        EXPECT_EQ(Leds(), "00110100");
-    }
-}
-
-TEST_F(ProgramTest, SensorLampsFollowTheStatusRegisterAndIgnoreClicks)
-{
-    SimPortSetStatus(Port(), 119);
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"119"; }, 5000));
-    ASSERT_TRUE(WaitFor([] {
-        HANDLE h = ImageOf(1012);
-        if (h && h != SensorIdle)
-            SensorActive = h;
-        return SensorActive != nullptr;
-    }, 5000));
-    EXPECT_TRUE(WaitFor([] { return Lamps() == "a----"; }, 5000)) << Lamps();
-
-    struct Case {
-        int status;
-        const char* lamps;
-    } cases[] = { { 111, "-a---" }, { 95, "--a--" }, { 255, "---a-" }, { 63, "----a" } };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.status);
-        SimPortSetStatus(Port(), c.status);
-        EXPECT_TRUE(WaitFor([&] { return Lamps() == c.lamps; }, 5000)) << Lamps();
-        EXPECT_EQ(TextOf(Control(App, 1022)), std::to_wstring(c.status));
-    }
-    SimPortSetStatus(Port(), -1);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"-1"; }, 5000));
-    EXPECT_TRUE(WaitFor([] { return Lamps() == "-----"; }, 5000)) << "reset tick clears the lamp";
-
-    int64_t mark = JournalMark();
-    for (int id : SENSOR_IDS)
-        Click(Control(App, id));
-    EXPECT_TRUE(JournalSince(mark).empty()) << "sensor clicks do nothing";
-    SimPortSetStatus(Port(), 127);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"127"; }, 5000));
-}
-
-// Splits the journal into passes: runs of writes between gaps of the timer's pace.
-static std::vector<int> PassValues(int64_t mark)
-{
-    std::vector<int> values;
-    for (const SimPortWrite& w : JournalSince(mark))
-        if (w.value != 0)
-            values.push_back(w.value);
-    return values;
-}
-
-TEST_F(ProgramTest, EffectButtonsStartAndStopTheirTimers)
-{
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 0);
-    int64_t mark = JournalMark();
-    Click(Control(App, 1009));
-    Click(Control(App, 1009));  // started twice: still one timer
-    ASSERT_TRUE(WaitFor([&] { return PassValues(mark).size() >= 48; }, 10000));
-    Click(Control(App, 1010));
-    ASSERT_TRUE(WaitFor([&] { return PassValues(mark).size() >= 120; }, 10000));
-    Click(Control(App, 1017));
-    Settle();
-    int64_t stopped = JournalMark();
-    std::vector<int> values = PassValues(mark);
-    // Every pass is whole: K2000 passes of 16 and Chenillard passes of 8, in turns.
-    const std::vector<int> k2000 = { 1, 2, 4, 8, 16, 32, 64, 128, 128, 64, 32, 16, 8, 4, 2, 1 };
-    const std::vector<int> chenillard = { 1, 2, 4, 8, 16, 32, 64, 128 };
-    size_t i = 0, k = 0, c = 0;
-    while (i < values.size()) {
-        if (i + 16 <= values.size() && std::equal(k2000.begin(), k2000.end(), values.begin() + i)) {
-            i += 16;
-            ++k;
-        } else if (i + 8 <= values.size() && std::equal(chenillard.begin(), chenillard.end(), values.begin() + i)) {
-            i += 8;
-            ++c;
-        } else {
-            break;
-        }
-    }
-    EXPECT_EQ(i, values.size()) << "a pass was cut or interleaved at write " << i;
-    EXPECT_GE(k, 3u);
-    EXPECT_GE(c, 1u);
-    std::vector<SimPortWrite> tail = JournalSince(stopped - 2);
-    ASSERT_EQ(tail.size(), 2u);
-    EXPECT_EQ(tail[1].value, 0) << "stop ends with 0";
-    Sleep(200);
-    EXPECT_TRUE(JournalSince(stopped).empty()) << "both effects stopped";
-
-    mark = JournalMark();
-    Click(Control(App, 1011));
-    EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 24, 0, 36, 0, 66, 0, 129 }));
-    Sleep(50);
-    Settle();
-    EXPECT_EQ(Leds(), "00000000") << "LEDs 1 and 8 unlit after the tick";
-    EXPECT_EQ(Port()->data, 129);
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 100);
-}
-
-TEST_F(ProgramTest, APassBlocksPollingThenItResumes)
-{
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 50);
-    SimPortSetStatus(Port(), 127);
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"127"; }, 5000));
-    int64_t mark = JournalMark();
-    ClickLater(Control(App, 1011));  // Fontaine: 4 x 50 ms inside the click
-    ASSERT_TRUE(WaitFor([&] { return !JournalSince(mark).empty(); }, 5000));
-    int64_t reads = Port()->reads;
-    SimPortSetStatus(Port(), 95);
-    Sleep(100);
-    EXPECT_EQ(Port()->reads, reads) << "no poll during the pass";
-    wchar_t shown[16] = {};
-    InternalGetWindowText(Control(App, 1022), shown, 16);
-    EXPECT_STRNE(shown, L"95");
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"95"; }, 5000));
-    EXPECT_GT(Port()->reads, reads);
-    SimPortSetStatus(Port(), 127);
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 100);
-}
-
-TEST_F(ProgramTest, CloseConfirmationKeepsPollingCancelKeepsRunningOkExits)
-{
-    SendMessageA(Control(App, 1018), TBM_SETPOS, TRUE, 0);
-    Click(Control(App, 1009));
-    PostMessageA(App.main, WM_SYSCOMMAND, SC_CLOSE, 0);
-    HWND box = WaitForBox(L"Quitter", 10000);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(BoxText(box), L"Désirez vous quitter l'application ?");
-    EXPECT_EQ(GetWindow(box, GW_OWNER), App.main);
-    int64_t reads = Port()->reads, writes = JournalMark();
-    SimPortSetStatus(Port(), 111);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, 1022)) == L"111"; }, 5000)) << "polling goes on";
-    EXPECT_TRUE(WaitFor([&] { return JournalMark() > writes + 32; }, 5000)) << "K2000 goes on";
-    EXPECT_GT(Port()->reads, reads);
-    AnswerBox(box, IDCANCEL);
-    EXPECT_EQ(WaitForSingleObject(App.process.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT));
-    writes = JournalMark();
-    EXPECT_TRUE(WaitFor([&] { return JournalMark() > writes + 32; }, 5000)) << "still running after Cancel";
-
-    PostMessageA(App.main, WM_COMMAND, 40002, 0);  // "About" does nothing
-    PostMessageA(App.main, WM_COMMAND, 40001, 0);  // "&Quitter" asks the same question
-    box = WaitForBox(L"Quitter", 10000);
-    ASSERT_NE(box, nullptr);
-    AnswerBox(box, IDOK);
-    ASSERT_EQ(WaitForSingleObject(App.process.hProcess, 10000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    GetExitCodeProcess(App.process.hProcess, &code);
-    EXPECT_EQ(code, 0u);
-    SimPortSetStatus(Port(), 127);
 }

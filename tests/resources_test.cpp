@@ -1,4 +1,5 @@
-// The resources compiled into Travek.exe, read raw from the file beside this test.
+// The resources compiled into Travek.exe, read raw from the file beside this
+// test: the inventory, the panel's dialog template and the menu.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <cstdlib>
@@ -7,84 +8,23 @@
 #include <set>
 #include <string>
 #include <vector>
+#include "dlgtemplate.h"
 #include "panel_template.h"
+#include "resfile.h"
+#include "resourceview.h"
 #include "resource.h"
+
 
 namespace {
 
-const WORD FRENCH = MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);
-
-HMODULE Program;  // Travek.exe loaded as a data file
-
-// Resource types, for the wide functions.
-LPCWSTR const TYPE_BITMAP = MAKEINTRESOURCEW(2);
-LPCWSTR const TYPE_ICON = MAKEINTRESOURCEW(3);
-LPCWSTR const TYPE_MENU = MAKEINTRESOURCEW(4);
-LPCWSTR const TYPE_DIALOG = MAKEINTRESOURCEW(5);
-LPCWSTR const TYPE_GROUP_ICON = MAKEINTRESOURCEW(14);
-
-struct Blob {
-    const BYTE* data;
-    DWORD size;
-};
-
-Blob FindBlob(LPCWSTR type, LPCWSTR name)
-{
-    HRSRC info = FindResourceExW(Program, type, name, FRENCH);
-    if (!info)
-        return Blob{nullptr, 0};
-    HGLOBAL loaded = LoadResource(Program, info);
-    return Blob{static_cast<const BYTE*>(LockResource(loaded)), SizeofResource(Program, info)};
-}
-
-std::wstring Key(LPCWSTR name)
-{
-    return IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(name))
-                                : std::wstring(name);
-}
-
-class Resources : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        char path[MAX_PATH];
-        DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-        ASSERT_GT(n, 0u);
-        std::string exe(path, n);
-        exe = exe.substr(0, exe.find_last_of("\\/") + 1) + "Travek.exe";
-        Program = LoadLibraryExA(exe.c_str(), nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        ASSERT_NE(Program, nullptr) << exe << " error " << GetLastError();
-    }
-    static void TearDownTestSuite() { FreeLibrary(Program); }
-
-    void SetUp() override { ASSERT_NE(Program, nullptr); }
-};
-
 // ---------------------------------------------------------------- inventory
-
-BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR out)
-{
-    reinterpret_cast<std::vector<WORD>*>(out)->push_back(language);
-    return TRUE;
-}
-
-BOOL CALLBACK AddName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR out)
-{
-    reinterpret_cast<std::set<std::wstring>*>(out)->insert(Key(name));
-    return TRUE;
-}
-
-BOOL CALLBACK AddType(HMODULE, LPWSTR type, LONG_PTR out)
-{
-    reinterpret_cast<std::set<std::wstring>*>(out)->insert(Key(type));
-    return TRUE;
-}
 
 TEST_F(Resources, ExactlyTheSevenResourcesAllFrench)
 {
+    std::vector<Resource> all = ModuleResources(Program);
     std::set<std::wstring> types;
-    EnumResourceTypesW(Program, AddType, reinterpret_cast<LONG_PTR>(&types));
+    for (const Resource& r : all)
+        types.insert(KeyText(r.type));
     // Bitmap, icon, menu, dialog, icon group: no string table, version, manifest or other.
     EXPECT_EQ(types, (std::set<std::wstring>{L"#2", L"#3", L"#4", L"#5", L"#14"}));
 
@@ -92,79 +32,29 @@ TEST_F(Resources, ExactlyTheSevenResourcesAllFrench)
         LPCWSTR type;
         std::set<std::wstring> names;
     } expected[] = {
-        { TYPE_BITMAP, { L"#105", L"#106", L"#107", L"#108", L"#114" } },
-        { TYPE_ICON, { L"#1" } },
-        { TYPE_MENU, { L"#102" } },
-        { TYPE_DIALOG, { L"#104" } },
-        { TYPE_GROUP_ICON, { L"LOGO" } },
+        { L"#2", { L"#105", L"#106", L"#107", L"#108", L"#114" } },
+        { L"#3", { L"#1" } },
+        { L"#4", { L"#102" } },
+        { L"#5", { L"#104" } },
+        { L"#14", { L"LOGO" } },
     };
     for (const Expected& e : expected) {
         std::set<std::wstring> names;
-        EnumResourceNamesW(Program, e.type, AddName, reinterpret_cast<LONG_PTR>(&names));
-        EXPECT_EQ(names, e.names) << "type " << Key(e.type).c_str();
+        for (const Resource& r : all)
+            if (KeyText(r.type) == e.type)
+                names.insert(KeyText(r.name));
+        EXPECT_EQ(names, e.names) << "type " << e.type;
         for (const std::wstring& name : names) {
-            LPCWSTR id = name[0] == L'#' ? MAKEINTRESOURCEW(_wtoi(name.c_str() + 1)) : name.c_str();
             std::vector<WORD> languages;
-            EnumResourceLanguagesW(Program, e.type, id, AddLanguage,
-                                   reinterpret_cast<LONG_PTR>(&languages));
+            for (const Resource& r : all)
+                if (KeyText(r.type) == e.type && KeyText(r.name) == name)
+                    languages.push_back(r.language);
             EXPECT_EQ(languages, std::vector<WORD>{0x040C}) << name.c_str();
         }
     }
 }
 
 // ---------------------------------------------------------------- dialog 104
-
-// Reads a resource template front to back.
-struct Reader {
-    const BYTE* base;
-    DWORD size;
-    DWORD at;
-    bool overrun;
-
-    const BYTE* Take(DWORD n)
-    {
-        if (at + n > size) {
-            overrun = true;
-            at = size;
-            static const BYTE zeros[8] = {};
-            return zeros;
-        }
-        const BYTE* p = base + at;
-        at += n;
-        return p;
-    }
-    WORD Word()
-    {
-        WORD v;
-        std::memcpy(&v, Take(2), 2);
-        return v;
-    }
-    DWORD Dword()
-    {
-        DWORD v;
-        std::memcpy(&v, Take(4), 4);
-        return v;
-    }
-    short Short() { return static_cast<short>(Word()); }
-    BYTE Byte() { return *Take(1); }
-    std::wstring String()
-    {
-        std::wstring s;
-        for (WORD c = Word(); c != 0 && !overrun; c = Word())
-            s += static_cast<wchar_t>(c);
-        return s;
-    }
-    // A name or ordinal field: 0xFFFF then the ordinal, else a string.
-    std::wstring NameOrOrdinal()
-    {
-        if (at + 2 <= size && base[at] == 0xFF && base[at + 1] == 0xFF) {
-            Word();
-            return L"#" + std::to_wstring(Word());
-        }
-        return String();
-    }
-    void AlignDword() { at = (at + 3) & ~3u; }
-};
 
 // How the template stores an item's class: the predefined ones by ordinal.
 static std::wstring StoredClass(const PanelItem& item)
@@ -185,73 +75,6 @@ static std::wstring StoredCaption(const PanelItem& item)
                                                                                       : item.caption;
 }
 
-struct ParsedItem {
-    DWORD help, exStyle, style;
-    short x, y, cx, cy;
-    DWORD id;
-    std::wstring cls, caption;
-    WORD extra;
-};
-
-struct ParsedDialog {
-    WORD version, signature;
-    DWORD help, exStyle, style;
-    WORD count;
-    short x, y, cx, cy;
-    std::wstring menu, cls, title;
-    WORD pointSize, weight;
-    BYTE italic, charset;
-    std::wstring face;
-    std::vector<ParsedItem> items;
-    DWORD end, size;
-    bool overrun;
-};
-
-ParsedDialog ParseDialog(Blob b)
-{
-    Reader r{b.data, b.size, 0, false};
-    ParsedDialog d;
-    d.version = r.Word();
-    d.signature = r.Word();
-    d.help = r.Dword();
-    d.exStyle = r.Dword();
-    d.style = r.Dword();
-    d.count = r.Word();
-    d.x = r.Short();
-    d.y = r.Short();
-    d.cx = r.Short();
-    d.cy = r.Short();
-    d.menu = r.NameOrOrdinal();
-    d.cls = r.NameOrOrdinal();
-    d.title = r.String();
-    d.pointSize = r.Word();
-    d.weight = r.Word();
-    d.italic = r.Byte();
-    d.charset = r.Byte();
-    d.face = r.String();
-    for (int i = 0; i < d.count && !r.overrun; ++i) {
-        r.AlignDword();
-        ParsedItem it;
-        it.help = r.Dword();
-        it.exStyle = r.Dword();
-        it.style = r.Dword();
-        it.x = r.Short();
-        it.y = r.Short();
-        it.cx = r.Short();
-        it.cy = r.Short();
-        it.id = r.Dword();
-        it.cls = r.NameOrOrdinal();
-        it.caption = r.NameOrOrdinal();
-        it.extra = r.Word();
-        r.Take(it.extra);
-        d.items.push_back(it);
-    }
-    d.end = r.at;
-    d.size = b.size;
-    d.overrun = r.overrun;
-    return d;
-}
-
 class Dialog : public Resources {
 protected:
     void SetUp() override
@@ -259,7 +82,7 @@ protected:
         Resources::SetUp();
         Blob b = FindBlob(TYPE_DIALOG, MAKEINTRESOURCEW(104));
         ASSERT_NE(b.data, nullptr);
-        dialog = ParseDialog(b);
+        dialog = ParseDialog(b.data, b.size);
         ASSERT_FALSE(dialog.overrun);
     }
     ParsedDialog dialog;
@@ -361,10 +184,10 @@ void PrintTo(const MenuEntry& e, std::ostream* os)
 void ParseMenuLevel(Reader& r, int depth, std::vector<MenuEntry>& out)
 {
     while (!r.overrun) {
-        MenuEntry e{depth, r.Word(), -1, L""};
+        MenuEntry e{depth, ReadWord(r), -1, L""};
         if (!(e.flags & MF_POPUP))
-            e.id = r.Word();
-        e.text = r.String();
+            e.id = ReadWord(r);
+        e.text = ReadString(r);
         out.push_back(e);
         if (e.flags & MF_POPUP)
             ParseMenuLevel(r, depth + 1, out);
@@ -378,8 +201,8 @@ TEST_F(Resources, MenuIsFichierQuitterThenAideAboutSchema)
     Blob b = FindBlob(TYPE_MENU, MAKEINTRESOURCEW(102));
     ASSERT_NE(b.data, nullptr);
     Reader r{b.data, b.size, 0, false};
-    EXPECT_EQ(r.Word(), 0);  // version: a standard menu, not the extended format
-    EXPECT_EQ(r.Word(), 0);  // header size
+    EXPECT_EQ(ReadWord(r), 0);  // version: a standard menu, not the extended format
+    EXPECT_EQ(ReadWord(r), 0);  // header size
     std::vector<MenuEntry> entries;
     ParseMenuLevel(r, 0, entries);
     EXPECT_FALSE(r.overrun);
@@ -392,229 +215,6 @@ TEST_F(Resources, MenuIsFichierQuitterThenAideAboutSchema)
         { 1, 0x80, 40003, L"Sch\u00E8ma" },
     };
     EXPECT_EQ(entries, expected);
-}
-
-// ---------------------------------------------------------------- bitmaps
-
-struct Rgb {
-    int r, g, b;
-};
-
-bool operator==(const Rgb& a, const Rgb& b)
-{
-    return a.r == b.r && a.g == b.g && a.b == b.b;
-}
-
-void PrintTo(const Rgb& c, std::ostream* os)
-{
-    *os << "RGB(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
-
-bool Near(Rgb a, Rgb b, int tolerance)
-{
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-           std::abs(a.b - b.b) <= tolerance;
-}
-
-struct Dib {
-    BITMAPINFOHEADER header;
-    const BYTE* bits;
-    DWORD stride;
-};
-
-Dib ReadDib(Blob b)
-{
-    Dib d;
-    std::memcpy(&d.header, b.data, sizeof d.header);
-    d.bits = b.data + sizeof d.header;
-    d.stride = (static_cast<DWORD>(d.header.biWidth) * 3 + 3) & ~3u;
-    return d;
-}
-
-// Pixel (x, y) counted from the top-left corner; rows are stored bottom-up.
-Rgb PixelAt(const Dib& d, int x, int y)
-{
-    const BYTE* p = d.bits + (d.header.biHeight - 1 - y) * d.stride + x * 3;
-    return Rgb{p[2], p[1], p[0]};
-}
-
-const Rgb WHITE = {255, 255, 255};
-const Rgb SENSOR_GROUND = {19, 36, 39};
-
-class Bitmaps : public Resources {
-protected:
-    Dib Load(int id, DWORD size, int width, int height)
-    {
-        Blob b = FindBlob(TYPE_BITMAP, MAKEINTRESOURCEW(id));
-        EXPECT_NE(b.data, nullptr) << id;
-        if (!b.data)
-            return Dib{};
-        EXPECT_EQ(b.size, size) << id;
-        Dib d = ReadDib(b);
-        const BITMAPINFOHEADER& h = d.header;
-        EXPECT_EQ(h.biSize, 40u) << id;
-        EXPECT_EQ(h.biWidth, width) << id;
-        EXPECT_EQ(h.biHeight, height) << id;  // positive: bottom-up
-        EXPECT_EQ(h.biPlanes, 1) << id;
-        EXPECT_EQ(h.biBitCount, 24) << id;
-        EXPECT_EQ(h.biCompression, static_cast<DWORD>(BI_RGB)) << id;
-        EXPECT_EQ(h.biClrUsed, 0u) << id;  // no colour table
-        EXPECT_EQ(40 + d.stride * height, size) << id;
-        return d;
-    }
-    void ExpectCorners(const Dib& d, Rgb colour, int id)
-    {
-        int w = d.header.biWidth, h = d.header.biHeight;
-        EXPECT_EQ(PixelAt(d, 0, 0), colour) << id;
-        EXPECT_EQ(PixelAt(d, w - 1, 0), colour) << id;
-        EXPECT_EQ(PixelAt(d, 0, h - 1), colour) << id;
-        EXPECT_EQ(PixelAt(d, w - 1, h - 1), colour) << id;
-    }
-};
-
-TEST_F(Bitmaps, LedDiscsFillTheSquareOnWhite)
-{
-    struct Case {
-        int id;
-        Rgb centre;
-    } cases[] = { { 105, { 238, 14, 4 } }, { 106, { 125, 34, 9 } } };
-    for (const Case& c : cases) {
-        Dib d = Load(c.id, 12328, 64, 64);
-        if (!d.bits)
-            continue;
-        for (int x = 30; x <= 33; ++x)
-            for (int y = 30; y <= 33; ++y)
-                EXPECT_TRUE(Near(PixelAt(d, x, y), c.centre, 6))
-                    << c.id << " at " << x << "," << y << ": "
-                    << ::testing::PrintToString(PixelAt(d, x, y));
-        ExpectCorners(d, WHITE, c.id);
-        // The disc reaches the middle of every edge, its rim fading: tinged, not white.
-        Rgb edges[] = { PixelAt(d, 31, 1), PixelAt(d, 31, 62), PixelAt(d, 1, 31), PixelAt(d, 62, 31) };
-        for (const Rgb& e : edges) {
-            EXPECT_FALSE(e == WHITE) << c.id;
-            EXPECT_GT(e.g, c.centre.g) << c.id;  // lighter than the centre
-        }
-        // Softly: several pixels of the rim lie between the disc and the white.
-        int between = 0;
-        for (int x = 32; x < 64; ++x) {
-            int g = PixelAt(d, x, 31).g;
-            between += g > c.centre.g + 20 && g < 235;
-        }
-        EXPECT_GE(between, 3) << c.id;
-    }
-}
-
-TEST_F(Bitmaps, ActiveSensorIsABlueDiscAbout42PixelsAcrossOnTheGround)
-{
-    Dib d = Load(107, 12328, 64, 64);
-    if (!d.bits)
-        return;
-    const Rgb blue = {16, 2, 204};
-    EXPECT_TRUE(Near(PixelAt(d, 31, 31), blue, 6)) << ::testing::PrintToString(PixelAt(d, 31, 31));
-    EXPECT_TRUE(Near(PixelAt(d, 32, 32), blue, 6));
-    ExpectCorners(d, SENSOR_GROUND, 107);
-    for (int i = 0; i < 64; ++i) {  // ground along the border
-        EXPECT_EQ(PixelAt(d, i, 0), SENSOR_GROUND);
-        EXPECT_EQ(PixelAt(d, 0, i), SENSOR_GROUND);
-        EXPECT_EQ(PixelAt(d, i, 63), SENSOR_GROUND);
-        EXPECT_EQ(PixelAt(d, 63, i), SENSOR_GROUND);
-    }
-    int across = 0, down = 0;
-    for (int i = 0; i < 64; ++i) {
-        across += PixelAt(d, i, 31).b > 120;
-        down += PixelAt(d, 31, i).b > 120;
-    }
-    EXPECT_NEAR(across, 42, 2);
-    EXPECT_NEAR(down, 42, 2);
-}
-
-TEST_F(Bitmaps, IdleSensorIsThePlainGround)
-{
-    Dib d = Load(108, 12328, 64, 64);
-    if (!d.bits)
-        return;
-    int other = 0;
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x)
-            other += !(PixelAt(d, x, y) == SENSOR_GROUND);
-    EXPECT_EQ(other, 0);
-}
-
-TEST_F(Bitmaps, BannerIs391By62WithPaddedRows)
-{
-    Dib d = Load(114, 72952, 391, 62);
-    if (!d.bits)
-        return;
-    EXPECT_EQ(d.stride, 1176u);
-    ExpectCorners(d, WHITE, 114);
-    int dark = 0, paddingSet = 0;
-    for (int y = 0; y < 62; ++y) {
-        for (int x = 0; x < 391; ++x) {
-            Rgb c = PixelAt(d, x, y);
-            dark += c.r + c.g + c.b < 300;
-        }
-        const BYTE* row = d.bits + y * d.stride;
-        paddingSet += row[1173] | row[1174] | row[1175];
-    }
-    EXPECT_GT(dark, 2000);  // the lettering
-    EXPECT_EQ(paddingSet, 0);
-}
-
-// ---------------------------------------------------------------- icon
-
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE width, height, colours, reserved;
-    WORD planes, bitCount;
-    DWORD bytes;
-    WORD id;
-};
-#pragma pack(pop)
-
-TEST_F(Resources, LogoGroupHasOne32By32SixteenColourIcon)
-{
-    Blob group = FindBlob(TYPE_GROUP_ICON, L"Logo");  // names match without regard to case
-    ASSERT_NE(group.data, nullptr);
-    ASSERT_EQ(group.size, 6 + sizeof(GroupIconEntry));
-    Reader r{group.data, group.size, 0, false};
-    EXPECT_EQ(r.Word(), 0);
-    EXPECT_EQ(r.Word(), 1);  // icons
-    EXPECT_EQ(r.Word(), 1);  // one entry
-    GroupIconEntry e;
-    std::memcpy(&e, group.data + 6, sizeof e);
-    EXPECT_EQ(e.width, 32);
-    EXPECT_EQ(e.height, 32);
-    EXPECT_EQ(e.colours, 16);
-    EXPECT_EQ(e.planes, 1);
-    EXPECT_EQ(e.bitCount, 4);
-    EXPECT_EQ(e.bytes, 744u);
-    EXPECT_EQ(e.id, 1);
-
-    Blob icon = FindBlob(TYPE_ICON, MAKEINTRESOURCEW(1));
-    ASSERT_NE(icon.data, nullptr);
-    ASSERT_EQ(icon.size, 744u);  // header, 16 colours, 4-bit image, 1-bit mask
-    BITMAPINFOHEADER h;
-    std::memcpy(&h, icon.data, sizeof h);
-    EXPECT_EQ(h.biSize, 40u);
-    EXPECT_EQ(h.biWidth, 32);
-    EXPECT_EQ(h.biHeight, 64);  // image and mask
-    EXPECT_EQ(h.biPlanes, 1);
-    EXPECT_EQ(h.biBitCount, 4);
-    EXPECT_EQ(h.biCompression, static_cast<DWORD>(BI_RGB));
-    static const DWORD STANDARD[16] = {
-        0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
-        0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF,
-    };
-    for (int i = 0; i < 16; ++i) {
-        DWORD entry;  // RGBQUAD: blue, green, red, 0
-        std::memcpy(&entry, icon.data + 40 + 4 * i, 4);
-        EXPECT_EQ(entry, STANDARD[i]) << "palette " << i;
-    }
-    HICON handle = CreateIconFromResourceEx(const_cast<BYTE*>(icon.data), icon.size, TRUE,
-                                            0x00030000, 32, 32, LR_DEFAULTCOLOR);
-    EXPECT_NE(handle, nullptr);
-    if (handle)
-        DestroyIcon(handle);
 }
 
 }  // namespace

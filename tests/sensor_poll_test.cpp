@@ -130,6 +130,6 @@ TEST_F(Sensors, TimersPollAndResetAsTheProgramRunsThem)
     ASSERT_TRUE(PumpUntil([&] { return StatusText() == "127"; }, 2000));
     EXPECT_EQ(Lamps(), "...*.");
     EXPECT_TRUE(PumpUntil([&] { return Lamps() == "....."; }, 2000)) << "the reset tick comes";
-    PumpFor(50);
+    LetTimePass(50);
     EXPECT_EQ(Lamps(), ".....");
 }

@@ -2,7 +2,9 @@
 // register, its switches set the status register, its trace is saved as a
 // dump, and the test bench Travek.exe sees its switches on the sensor lamps,
 // whichever program starts first and across a restart of the test bench.
-// The first test runs before this process touches the shared state.
+// Every test finds the bench running (started for it if need be). The first
+// test proves the bench holds the shared state alone only when it runs before
+// this process attaches, as it does in file order; otherwise it says so.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <string>
@@ -14,6 +16,7 @@
 #include "testwin.h"
 #include "vbench.h"
 #include "vcdcheck.h"
+#include "resource.h"
 
 struct Bench {
     PROCESS_INFORMATION process;
@@ -78,36 +81,32 @@ static bool LedsShow(int value, DWORD timeoutMs = 3000)
     return WaitFor([&] { return Query(VB_GET_LEDS) == value; }, timeoutMs);
 }
 
-static std::string Peer(const std::string& args)
-{
-    std::string out;
-    int code = RunTool("portpeer.exe", args, &out);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return code == 0 ? out : "exit " + std::to_string(code);
-}
-
-typedef void(__stdcall* WriteEntry)(short, short);
-typedef short(__stdcall* ReadEntry)(short);
-
 static void PortWrite(int value)
 {
-    HMODULE lib = LoadLibraryA("INPOUT32.dll");
-    auto write = reinterpret_cast<WriteEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(2))));
-    write(0x378, static_cast<short>(value));
+    LibraryWrite()(0x378, static_cast<short>(value));
 }
 
 static short StatusRead()
 {
-    HMODULE lib = LoadLibraryA("INPOUT32.dll");
-    auto read = reinterpret_cast<ReadEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(1))));
-    return read(0x379);
+    return LibraryRead()(0x379);
 }
 
+class VirtualBench : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!TheBench.process.hProcess) {
+            ASSERT_TRUE(StartBench());
+        }
+    }
+    static void TearDownTestSuite() { StopBench(); }
+};
+
 // Each process below attaches, acts and ends: only the bench holds the state
-// in between (this process has not attached yet).
-TEST(VirtualBench, KeepsItsOwnAttachmentAcrossOtherProgramsRuns)
+// in between (if this process has not attached yet).
+TEST_F(VirtualBench, KeepsItsOwnAttachmentAcrossOtherProgramsRuns)
 {
+    StopBench();  // started again once the writer has gone
     Peer("write 888 99");
     bool heldElsewhere = Peer("data") == "99";
     ASSERT_TRUE(StartBench());
@@ -124,7 +123,7 @@ TEST(VirtualBench, KeepsItsOwnAttachmentAcrossOtherProgramsRuns)
         printf("[ note ] another process held the shared state: the bench's own hold is not isolated\n");
 }
 
-TEST(VirtualBench, LedsFollowEveryWriteAtFiftyFramesASecondOrMore)
+TEST_F(VirtualBench, LedsFollowEveryWriteAtFiftyFramesASecondOrMore)
 {
     for (int value : { 1, 2, 4, 8, 16, 32, 64, 128, 0x55, 0x1FF, 0 }) {
         PortWrite(value);
@@ -132,7 +131,7 @@ TEST(VirtualBench, LedsFollowEveryWriteAtFiftyFramesASecondOrMore)
     }
     LRESULT framesBefore = Query(VB_GET_FRAMES);
     DWORD start = GetTickCount();
-    Sleep(2000);
+    LetTimePass(2000);  // frames counted over two seconds
     DWORD elapsed = GetTickCount() - start;
     double rate = 1000.0 * static_cast<double>(Query(VB_GET_FRAMES) - framesBefore) / elapsed;
     printf("[ vbench ] %.1f frames/s\n", rate);
@@ -151,17 +150,19 @@ TEST(VirtualBench, LedsFollowEveryWriteAtFiftyFramesASecondOrMore)
            static_cast<unsigned long>(GetTickCount() - start));
 }
 
-TEST(VirtualBench, SwitchesSetTheStatusRegisterAsTheHardwareDoes)
+// The status value with one switch closed, by input: each pulls its pin to ground.
+static const int32_t SWITCH_CODES[INPUT_COUNT] = { 119, 111, 95, 63, 255 };
+
+TEST_F(VirtualBench, SwitchesSetTheStatusRegisterAsTheHardwareDoes)
 {
     SimPortState* s = SimPortAttach();
-    const int32_t codes[INPUT_COUNT] = { 119, 111, 95, 63, 255 };
     for (int input = 0; input < INPUT_COUNT; ++input) {
         SCOPED_TRACE(STATUS_INPUTS[input].name);
         ClickSwitch(input);
         EXPECT_TRUE(Checked(input));
-        EXPECT_EQ(s->status, codes[input]);
-        EXPECT_EQ(StatusRead(), codes[input]);
-        EXPECT_EQ(Query(VB_GET_STATUS), codes[input]);
+        EXPECT_EQ(s->status, SWITCH_CODES[input]);
+        EXPECT_EQ(StatusRead(), SWITCH_CODES[input]);
+        EXPECT_EQ(Query(VB_GET_STATUS), SWITCH_CODES[input]);
         ClickSwitch(input);
         EXPECT_EQ(s->status, 127);
     }
@@ -236,7 +237,7 @@ static std::string ReadFileText(const std::string& path)
     return text;
 }
 
-TEST(VirtualBench, SaveButtonWritesTheTraceAsAValueChangeDump)
+TEST_F(VirtualBench, SaveButtonWritesTheTraceAsAValueChangeDump)
 {
     const int values[] = { 0, 3, 0, 12, 0, 48, 0, 192 };
     for (int v : values)
@@ -276,7 +277,7 @@ TEST(VirtualBench, SaveButtonWritesTheTraceAsAValueChangeDump)
     SimPortSetStatus(SimPortAttach(), 127);
 }
 
-static const int LAMPS[INPUT_COUNT] = { 1012, 1013, 1014, 1016, 1015 };  // the lamp each input lights
+static const int LAMPS[INPUT_COUNT] = { IDC_SENSOR1, IDC_SENSOR2, IDC_SENSOR3, IDC_SENSOR5, IDC_SENSOR4 };  // the lamp each input lights
 
 static HANDLE ImageOf(const Program& app, int id)
 {
@@ -299,23 +300,22 @@ static void ExpectSwitchLightsItsLamp(const Program& app, HANDLE idle, int input
     SCOPED_TRACE(STATUS_INPUTS[input].name);
     ClickSwitch(input);
     EXPECT_TRUE(WaitFor([&] { return LampsShow(app, idle, input); }, 3000));
-    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, 1022)) == std::to_wstring(code); }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, IDC_STATUS_BOX)) == std::to_wstring(code); }, 3000));
     ClickSwitch(input);
-    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, 1022)) == L"127"; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, IDC_STATUS_BOX)) == L"127"; }, 3000));
 }
 
-TEST(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
+TEST_F(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
 {
     // The virtual bench first, then the test bench.
     Program app;
     ASSERT_TRUE(StartProgram(app));
     EXPECT_TRUE(LedsShow(0));  // the test bench clears the lines at start
-    HANDLE idle = ImageOf(app, 1012);
+    HANDLE idle = ImageOf(app, IDC_SENSOR1);
     ASSERT_TRUE(LampsShow(app, idle, -1));
-    const int32_t codes[INPUT_COUNT] = { 119, 111, 95, 63, 255 };
     for (int input = 0; input < INPUT_COUNT; ++input)
-        ExpectSwitchLightsItsLamp(app, idle, input, codes[input]);
-    Click(Control(app, 1002));  // "LED 3"
+        ExpectSwitchLightsItsLamp(app, idle, input, SWITCH_CODES[input]);
+    Click(Control(app, IDC_LED3));  // "LED 3"
     EXPECT_TRUE(LedsShow(4));
 
     // The test bench closed and started again: the virtual bench goes on.
@@ -324,9 +324,9 @@ TEST(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
     EXPECT_TRUE(LedsShow(0x81));
     ASSERT_TRUE(StartProgram(app));
     EXPECT_TRUE(LedsShow(0));
-    idle = ImageOf(app, 1013);
+    idle = ImageOf(app, IDC_SENSOR2);
     ExpectSwitchLightsItsLamp(app, idle, INPUT_SELECT, 111);
-    Click(Control(app, 1004));  // "LED 5"
+    Click(Control(app, IDC_LED5));  // "LED 5"
     EXPECT_TRUE(LedsShow(16));
 
     // The test bench first, then the virtual bench.
@@ -335,7 +335,7 @@ TEST(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
     EXPECT_TRUE(LedsShow(16));
     EXPECT_FALSE(Checked(INPUT_BUSY));
     ExpectSwitchLightsItsLamp(app, idle, INPUT_BUSY, 255);
-    Click(Control(app, 1000));  // "Reset"
+    Click(Control(app, IDC_RESET));  // "Reset"
     EXPECT_TRUE(LedsShow(0));
     StopProgram(app);
     StopBench();

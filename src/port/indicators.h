@@ -4,16 +4,13 @@
 #define INDICATORS_H
 
 #include <windows.h>
-
-constexpr int OUTPUT_SLOTS = 8;        // slots 0 to 7: output LED of data bit i
-constexpr int FIRST_SENSOR_SLOT = 8;   // slots 8 to 12: "Capteur 1" to "Capteur 5"
-constexpr int INDICATOR_SLOTS = 13;
+#include "slots.h"
 
 struct IndicatorImageSet {
-    HBITMAP ledOff;        // bitmap 106, dark red LED
-    HBITMAP ledOn;         // bitmap 105, bright red LED
-    HBITMAP sensorActive;  // bitmap 107, blue dot
-    HBITMAP sensorIdle;    // bitmap 108, plain dark square
+    HBITMAP ledOff;        // IDB_LED_OFF, dark red LED
+    HBITMAP ledOn;         // IDB_LED_ON, bright red LED
+    HBITMAP sensorActive;  // IDB_SENSOR_ACTIVE, blue dot
+    HBITMAP sensorIdle;    // IDB_SENSOR_IDLE, plain dark square
 };
 
 // Base-2 digits, least significant first, as '0' and '1'; never empty.

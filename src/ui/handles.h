@@ -14,6 +14,6 @@ constexpr UINT_PTR TIMER_EXTINGUISH = 106;    // 1 ms: ExtinguishTick
 extern HINSTANCE Instance;  // the program's module, for its resources
 extern HWND MainWindow;     // receiver of every timer
 extern HWND ControlPanel;   // the panel whose controls are read and written
-extern HWND DelaySlider;    // trackbar 1018; its position is the step delay
+extern HWND DelaySlider;    // IDC_DELAY_SLIDER; its position is the step delay
 
 #endif

@@ -5,19 +5,26 @@
 #include "effects.h"
 #include "handles.h"
 #include "indicators.h"
+#include "mainclass.h"
 #include "panel.h"
 #include "port.h"
 #include "resource.h"
 #include "statusbox.h"
 
 static MSG Message;            // the last message retrieved; its wParam is the exit code
-static UINT_PTR TimerSlot101;  // what SetTimer returned for sensor polling
-static UINT_PTR TimerSlot103;  // what SetTimer returned for the sensor reset
+// SetTimer's results, written and never read (timers are addressed by their
+// identifiers); kept so that the start-up stores what it always stored.
+static UINT_PTR SensorPollTimer;   // the sensor-poll timer as SetTimer returned it
+static UINT_PTR SensorResetTimer;  // the sensor-reset timer as SetTimer returned it
 
-static const char MAIN_CLASS[] = "VelkarisClasse";
 static const char MAIN_TITLE[] =
     "Testeur d'entrées/Sorties sur Port Parallèle      _-=<TRAVEK>=-_          By Velkaris ";
-static const DWORD MAIN_STYLE = 0x90CB0000;  // popup, visible, caption, system menu, minimise, maximise
+static const DWORD MAIN_STYLE =
+    WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+static const UINT CONFIRM_BOX = MB_OKCANCEL | MB_ICONQUESTION;  // the close confirmation
+static const UINT FATAL_BOX = MB_SYSTEMMODAL | MB_ICONWARNING;  // start-up failures
+static_assert(MAIN_STYLE == 0x90CB0000 && CONFIRM_BOX == 0x21 && FATAL_BOX == 0x1030,
+              "the exact style and box bits the program has always used");
 
 #if !defined(_WIN64)
 static_assert(sizeof(WNDCLASSEXA) == 48, "window-class record of a 32-bit build");
@@ -35,7 +42,7 @@ static ATOM RegisterMainClass()
     wc.cbWndExtra = 0;
     wc.hInstance = Instance;
     wc.hIcon = LoadIconA(Instance, "Logo");
-    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszMenuName = MAKEINTRESOURCEA(IDM_MAIN);
     wc.lpszClassName = MAIN_CLASS;
@@ -54,13 +61,13 @@ static void OnCreate(HWND window)
     SkipUnchangedText(GetDlgItem(ControlPanel, IDC_STATUS_BOX));
     ShowWindow(ControlPanel, SW_SHOW);
     PortWrite(DATA_PORT, 0);
-    TimerSlot101 = SetTimer(window, TIMER_SENSOR_POLL, 1, nullptr);
-    TimerSlot103 = SetTimer(window, TIMER_SENSOR_RESET, 500, nullptr);
+    SensorPollTimer = SetTimer(window, TIMER_SENSOR_POLL, 1, nullptr);
+    SensorResetTimer = SetTimer(window, TIMER_SENSOR_RESET, 500, nullptr);
 }
 
 static void OnClose(HWND window)
 {
-    if (MessageBoxA(window, "Désirez vous quitter l'application ?", "Quitter", 0x21) == IDOK)
+    if (MessageBoxA(window, "Désirez vous quitter l'application ?", "Quitter", CONFIRM_BOX) == IDOK)
         DestroyWindow(window);
 }
 
@@ -97,13 +104,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
     Instance = instance;
     if (RegisterMainClass() == 0) {
         MessageBoxA(nullptr, "L'enregistrement de la classe de la fenetre a échoué !",
-                    "Attention! Erreur!", 0x1030);
+                    "Attention! Erreur!", FATAL_BOX);
         return 0;
     }
     MainWindow = CreateWindowExA(WS_EX_CONTEXTHELP, MAIN_CLASS, MAIN_TITLE, MAIN_STYLE, 200, 200, 800,
                                  600, nullptr, nullptr, Instance, nullptr);
     if (!MainWindow) {
-        MessageBoxA(nullptr, "La création de la fenetre a echouée!", "Erreur Fatale!", 0x1030);
+        MessageBoxA(nullptr, "La création de la fenetre a echouée!", "Erreur Fatale!", FATAL_BOX);
         return 0;
     }
     ShowWindow(MainWindow, showCommand);

@@ -10,14 +10,8 @@
 #include "port.h"
 #include "resource.h"
 
-UINT_PTR TimerSlot106;
+UINT_PTR ExtinguishTimer;
 static WNDPROC GroundProc;  // the white rectangle's own window procedure
-
-// Controls of IndicatorButtons, by slot: LED 1 is control 1008.
-static const int SLOT_CONTROLS[INDICATOR_SLOTS] = {
-    IDC_LED1, IDC_LED2, IDC_LED3, IDC_LED4, IDC_LED5, IDC_LED6, IDC_LED7,
-    IDC_LED8, IDC_SENSOR1, IDC_SENSOR2, IDC_SENSOR3, IDC_SENSOR4, IDC_SENSOR5,
-};
 
 static void ReportError(const char* text)
 {
@@ -56,7 +50,7 @@ static void InitialisePanel(HWND dialog)
         ShowIndicator(slot, IndicatorImages.ledOff);
         ExtinguishFlags[slot] = 0;
     }
-    TimerSlot106 = SetTimer(GetParent(dialog), TIMER_EXTINGUISH, 1, nullptr);
+    ExtinguishTimer = SetTimer(GetParent(dialog), TIMER_EXTINGUISH, 1, nullptr);
     for (int slot = FIRST_SENSOR_SLOT; slot < INDICATOR_SLOTS; ++slot)
         ShowIndicator(slot, IndicatorImages.sensorIdle);
 }
@@ -107,7 +101,7 @@ static void OnPanelCommand(WORD command)
     case IDC_LED6:
     case IDC_LED7:
     case IDC_LED8:
-        SetSingleLine(command - 1000);
+        SetSingleLine(command - IDC_LED2 + 1);  // LED 2 to LED 8: bits 1 to 7
         break;
     case IDC_K2000:
         StartK2000();

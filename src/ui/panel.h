@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
-extern UINT_PTR TimerSlot106;  // what SetTimer returned for the extinguish tick
+// The extinguish timer as SetTimer returned it: written, never read (the timer
+// is addressed by its identifier), kept as the panel has always stored it.
+extern UINT_PTR ExtinguishTimer;
 
 INT_PTR CALLBACK ControlPanelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -71,6 +71,20 @@ int FinishTool(Child& c, DWORD timeoutMs)
     return static_cast<int>(code);
 }
 
+std::string TrimLineEnds(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+std::string Peer(const std::string& args)
+{
+    std::string out;
+    int code = RunTool("portpeer.exe", args, &out);
+    return code == 0 ? TrimLineEnds(out) : "exit " + std::to_string(code);
+}
+
 int RunTool(const std::string& exe, const std::string& args, std::string* output)
 {
     Child c;

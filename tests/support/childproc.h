@@ -24,4 +24,11 @@ bool ReadUntil(Child& c, std::string* text, const std::string& until, DWORD time
 // Waits for the end, terminating the program after the time; returns its exit code.
 int FinishTool(Child& c, DWORD timeoutMs);
 
+// The text without its trailing line ends.
+std::string TrimLineEnds(std::string text);
+
+// Runs portpeer with the arguments: what it printed, line ends trimmed, or
+// "exit N" when it ends with a code N other than 0.
+std::string Peer(const std::string& args);
+
 #endif

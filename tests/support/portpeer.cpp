@@ -7,10 +7,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "portentries.h"
 #include "simport.h"
-
-typedef short(__stdcall* ReadEntry)(short);
-typedef void(__stdcall* WriteEntry)(short, short);
 
 int main(int argc, char** argv)
 {
@@ -26,12 +24,12 @@ int main(int argc, char** argv)
     if (!lib)
         return 3;
     if (argc == 4 && strcmp(argv[1], "write") == 0) {
-        auto write = reinterpret_cast<WriteEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(2))));
+        PortWriteEntry write = FindPortWrite(lib);
         write(static_cast<short>(atoi(argv[2])), static_cast<short>(atoi(argv[3])));
         return 0;
     }
     if (argc == 3 && strcmp(argv[1], "read") == 0) {
-        auto read = reinterpret_cast<ReadEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(1))));
+        PortReadEntry read = FindPortRead(lib);
         printf("%d\n", read(static_cast<short>(atoi(argv[2]))));
         return 0;
     }

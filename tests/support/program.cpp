@@ -1,4 +1,5 @@
 #include "program.h"
+#include "mainclass.h"
 #include "testwin.h"
 #include <vector>
 
@@ -55,7 +56,7 @@ bool FindProgramWindows(Program& p, bool withPanel, DWORD timeoutMs)
 {
     HWND found = nullptr;
     bool shown = WaitFor([&] {
-        found = TopWindowOfProcess(p.process.dwProcessId, "VelkarisClasse");
+        found = TopWindowOfProcess(p.process.dwProcessId, MAIN_CLASS);
         if (!found || !IsWindowVisible(found))
             return false;
         return !withPanel || (FindPanel(found) && IsWindowVisible(FindPanel(found)));

@@ -2,11 +2,10 @@
 #include "effects.h"
 #include "handles.h"
 #include "indicators.h"
+#include "resource.h"
 #include <commctrl.h>
 #include <string>
 
-static const int SLOT_IDS[13] = { 1008, 1001, 1002, 1003, 1004, 1005, 1006,
-                                  1007, 1012, 1013, 1014, 1015, 1016 };
 
 static HBITMAP SolidBitmap(COLORREF colour)
 {
@@ -52,20 +51,20 @@ TestPanel CreateTestPanel(WNDPROC mainProc)
         SetWindowLongPtrA(p.main, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mainProc));
     p.panel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 700, 300, p.main,
                               nullptr, nullptr, nullptr);
-    for (int slot = 0; slot < 13; ++slot) {
+    for (int slot = 0; slot < INDICATOR_SLOTS; ++slot) {
         p.buttons[slot] = CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_VISIBLE | BS_BITMAP,
                                           10 + slot * 50, 10, 45, 45, p.panel,
-                                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(SLOT_IDS[slot])),
+                                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(SLOT_CONTROLS[slot])),
                                           nullptr, nullptr);
         IndicatorButtons[slot] = p.buttons[slot];
     }
     p.slider = CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE, 10, 70, 200, 30,
-                               p.panel, reinterpret_cast<HMENU>(1018), nullptr, nullptr);
+                               p.panel, reinterpret_cast<HMENU>(IDC_DELAY_SLIDER), nullptr, nullptr);
     SendMessageA(p.slider, TBM_SETRANGEMAX, TRUE, 200);
     SendMessageA(p.slider, TBM_SETRANGEMIN, TRUE, 0);
     SendMessageA(p.slider, TBM_SETPOS, TRUE, 100);
     p.statusBox = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY, 220, 70, 80, 20,
-                                  p.panel, reinterpret_cast<HMENU>(1022), nullptr, nullptr);
+                                  p.panel, reinterpret_cast<HMENU>(IDC_STATUS_BOX), nullptr, nullptr);
     IndicatorImages.ledOff = SolidBitmap(RGB(125, 34, 9));
     IndicatorImages.ledOn = SolidBitmap(RGB(238, 14, 4));
     IndicatorImages.sensorActive = SolidBitmap(RGB(16, 2, 204));
@@ -145,6 +144,21 @@ bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs)
 void PumpFor(DWORD ms)
 {
     PumpUntil([] { return false; }, ms);
+}
+
+PortReadEntry LibraryRead()
+{
+    return FindPortRead(LoadLibraryA("INPOUT32.dll"));
+}
+
+PortWriteEntry LibraryWrite()
+{
+    return FindPortWrite(LoadLibraryA("INPOUT32.dll"));
+}
+
+void LetTimePass(DWORD ms)
+{
+    PumpFor(ms);
 }
 
 int64_t JournalMark()

@@ -8,12 +8,14 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "portentries.h"
 #include "simport.h"
+#include "slots.h"
 
 struct TestPanel {
     HWND main;
     HWND panel;
-    HWND buttons[13];
+    HWND buttons[INDICATOR_SLOTS];
     HWND slider;
     HWND statusBox;
 };
@@ -42,9 +44,19 @@ std::string ShownImages(int first, int last);
 bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs);
 void PumpFor(DWORD ms);
 
+// The tests' one deliberate pause, for a check that nothing happens in the
+// time (no write, no poll) or for a gap made on purpose; never a wait for a
+// condition. This thread's messages are dispatched meanwhile.
+void LetTimePass(DWORD ms);
+
 // The folder of the running test program, with a trailing backslash: the
 // build's bin folder, where the programs under test are.
 std::string TestFolder();
+
+// The port library's entries, INPOUT32.dll loaded (once) and looked up by
+// ordinal; null if either is missing.
+PortReadEntry LibraryRead();
+PortWriteEntry LibraryWrite();
 
 // Journal access for tests: the writes since a mark.
 int64_t JournalMark();

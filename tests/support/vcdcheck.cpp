@@ -42,136 +42,186 @@ static bool ValidTimescale(const std::vector<std::string>& words)
     return false;
 }
 
-VcdFile ParseVcdStrict(const std::string& text)
-{
-    VcdFile f;
-    f.ok = false;
+// The tokens, the reader's place in them, the file as read so far and the
+// identifiers the header declared.
+struct VcdParse {
     std::vector<std::string> tok;
-    {
-        std::istringstream in(text);
-        std::string t;
-        while (in >> t)
-            tok.push_back(t);
-    }
-    size_t i = 0;
-    auto fail = [&](const std::string& why) {
-        f.error = why + " (token " + std::to_string(i) + ")";
-        return f;
-    };
-    // Words up to the next $end.
-    auto body = [&](std::vector<std::string>& words) {
-        words.clear();
-        while (++i < tok.size() && tok[i] != "$end")
-            words.push_back(tok[i]);
-        return i < tok.size();
-    };
-    std::vector<std::string> scopes;
+    size_t i;
+    VcdFile f;
     std::set<std::string> ids;
     std::map<std::string, int> widths;
-    bool timescaleSeen = false, defsDone = false;
-    std::vector<std::string> words;
-    for (; i < tok.size() && !defsDone; ++i) {
-        const std::string& t = tok[i];
+    std::vector<std::string> words;  // the body of the last section read
+};
+
+static bool Fail(VcdParse& p, const std::string& why)
+{
+    p.f.error = why + " (token " + std::to_string(p.i) + ")";
+    return false;
+}
+
+// Reads the words up to the next $end into p.words; false if there is none.
+static bool Body(VcdParse& p)
+{
+    p.words.clear();
+    while (++p.i < p.tok.size() && p.tok[p.i] != "$end")
+        p.words.push_back(p.tok[p.i]);
+    return p.i < p.tok.size();
+}
+
+static bool ParseVar(VcdParse& p, const std::vector<std::string>& scopes)
+{
+    const std::vector<std::string>& w = p.words;
+    if (!Body(p) || (w.size() != 4 && w.size() != 5))
+        return Fail(p, "bad $var");
+    if (scopes.empty())
+        return Fail(p, "$var outside a scope");
+    static const std::set<std::string> types = { "wire", "reg", "integer", "real", "tri",
+                                                 "wand", "wor", "event", "parameter" };
+    if (!types.count(w[0]) || !AllDigits(w[1], 0) || !IsIdChar(w[2]))
+        return Fail(p, "bad $var fields");
+    int width = std::stoi(w[1]);
+    if (width < 1 || !p.ids.insert(w[2]).second)
+        return Fail(p, "bad width or duplicate identifier " + w[2]);
+    std::string path;
+    for (const std::string& s : scopes)
+        path += s + ".";
+    p.f.vars.push_back({ w[2], path + w[3], width });
+    p.widths[w[2]] = width;
+    return true;
+}
+
+static bool ParseScope(VcdParse& p, std::vector<std::string>& scopes)
+{
+    if (!Body(p) || p.words.size() != 2)
+        return Fail(p, "bad $scope");
+    static const std::set<std::string> types = { "module", "task", "function", "begin", "fork" };
+    if (!types.count(p.words[0]))
+        return Fail(p, "bad scope type " + p.words[0]);
+    scopes.push_back(p.words[1]);
+    return true;
+}
+
+// The header, up to and with $enddefinitions: known sections, balanced scopes,
+// unique identifiers, one timescale.
+static bool ParseHeader(VcdParse& p)
+{
+    std::vector<std::string> scopes;
+    bool timescaleSeen = false;
+    for (; p.i < p.tok.size(); ++p.i) {
+        const std::string t = p.tok[p.i];
+        bool ok = true;
         if (t == "$date" || t == "$version" || t == "$comment") {
-            if (!body(words))
-                return fail("unterminated " + t);
+            ok = Body(p) || Fail(p, "unterminated " + t);
         } else if (t == "$timescale") {
             if (timescaleSeen)
-                return fail("second $timescale");
-            if (!body(words) || !ValidTimescale(words))
-                return fail("bad $timescale");
+                return Fail(p, "second $timescale");
+            if (!Body(p) || !ValidTimescale(p.words))
+                return Fail(p, "bad $timescale");
             timescaleSeen = true;
-            f.timescale = words.size() == 2 ? words[0] + " " + words[1] : words[0];
+            p.f.timescale = p.words.size() == 2 ? p.words[0] + " " + p.words[1] : p.words[0];
         } else if (t == "$scope") {
-            if (!body(words) || words.size() != 2)
-                return fail("bad $scope");
-            static const std::set<std::string> types = { "module", "task", "function", "begin", "fork" };
-            if (!types.count(words[0]))
-                return fail("bad scope type " + words[0]);
-            scopes.push_back(words[1]);
+            ok = ParseScope(p, scopes);
         } else if (t == "$upscope") {
-            if (!body(words) || !words.empty() || scopes.empty())
-                return fail("bad $upscope");
+            if (!Body(p) || !p.words.empty() || scopes.empty())
+                return Fail(p, "bad $upscope");
             scopes.pop_back();
         } else if (t == "$var") {
-            if (!body(words) || (words.size() != 4 && words.size() != 5))
-                return fail("bad $var");
-            if (scopes.empty())
-                return fail("$var outside a scope");
-            static const std::set<std::string> types = { "wire", "reg", "integer", "real", "tri",
-                                                         "wand", "wor", "event", "parameter" };
-            if (!types.count(words[0]) || !AllDigits(words[1], 0) || !IsIdChar(words[2]))
-                return fail("bad $var fields");
-            int width = std::stoi(words[1]);
-            if (width < 1 || !ids.insert(words[2]).second)
-                return fail("bad width or duplicate identifier " + words[2]);
-            std::string path;
-            for (const std::string& s : scopes)
-                path += s + ".";
-            f.vars.push_back({ words[2], path + words[3], width });
-            widths[words[2]] = width;
+            ok = ParseVar(p, scopes);
         } else if (t == "$enddefinitions") {
-            if (!body(words) || !words.empty())
-                return fail("bad $enddefinitions");
+            if (!Body(p) || !p.words.empty())
+                return Fail(p, "bad $enddefinitions");
             if (!scopes.empty())
-                return fail("unbalanced scopes");
-            if (!timescaleSeen || f.vars.empty())
-                return fail("no timescale or no variables");
-            defsDone = true;
+                return Fail(p, "unbalanced scopes");
+            if (!timescaleSeen || p.f.vars.empty())
+                return Fail(p, "no timescale or no variables");
+            ++p.i;
+            return true;
         } else {
-            return fail("unexpected " + t + " in the header");
+            return Fail(p, "unexpected " + t + " in the header");
         }
-    }
-    if (!defsDone)
-        return fail("no $enddefinitions");
-    bool haveTime = false;
-    int64_t now = 0;
-    bool inDump = false, inDumpvars = false;
-    auto change = [&](const std::string& id, char value) -> bool {
-        if (!ids.count(id) || widths[id] != 1 || !haveTime)
+        if (!ok)
             return false;
-        f.changes.push_back({ now, id, value });
-        if (inDumpvars)
-            f.initial[id] = value;
-        return true;
-    };
-    for (; i < tok.size(); ++i) {
-        const std::string& t = tok[i];
-        if (t[0] == '#') {
-            if (!AllDigits(t, 1))
-                return fail("bad time " + t);
-            int64_t time = std::stoll(t.substr(1));
-            if (haveTime && time <= now)
-                return fail("time does not increase: " + t);
-            if (inDump)
-                return fail("time inside a $dump section");
-            now = time;
-            haveTime = true;
-            f.times.push_back(time);
-        } else if (t == "$dumpvars" || t == "$dumpall" || t == "$dumpon" || t == "$dumpoff") {
-            if (inDump || !haveTime)
-                return fail("misplaced " + t);
-            inDump = true;
-            inDumpvars = t == "$dumpvars";
-        } else if (t == "$end") {
-            if (!inDump)
-                return fail("stray $end");
-            inDump = inDumpvars = false;
-        } else if (t == "$comment") {
-            if (!body(words))
-                return fail("unterminated $comment");
-        } else if (strchr("01xXzZ", t[0]) && t.size() > 1) {
-            char v = static_cast<char>(tolower(static_cast<unsigned char>(t[0])));
-            if (!change(t.substr(1), v))
-                return fail("change of an undeclared or wide identifier: " + t);
-        } else {
-            return fail("unexpected " + t);
-        }
     }
-    if (inDump)
-        return fail("unterminated $dump section");
-    f.ok = true;
-    return f;
+    return Fail(p, "no $enddefinitions");
+}
+
+// Where the reader is among the changes.
+struct VcdClock {
+    bool haveTime;
+    int64_t now;
+    bool inDump, inDumpvars;
+};
+
+static bool ParseTime(VcdParse& p, VcdClock& c, const std::string& t)
+{
+    if (!AllDigits(t, 1))
+        return Fail(p, "bad time " + t);
+    int64_t time = std::stoll(t.substr(1));
+    if (c.haveTime && time <= c.now)
+        return Fail(p, "time does not increase: " + t);
+    if (c.inDump)
+        return Fail(p, "time inside a $dump section");
+    c.now = time;
+    c.haveTime = true;
+    p.f.times.push_back(time);
+    return true;
+}
+
+static bool ParseChange(VcdParse& p, const VcdClock& c, const std::string& t)
+{
+    char value = static_cast<char>(tolower(static_cast<unsigned char>(t[0])));
+    std::string id = t.substr(1);
+    if (!p.ids.count(id) || p.widths[id] != 1 || !c.haveTime)
+        return Fail(p, "change of an undeclared or wide identifier: " + t);
+    p.f.changes.push_back({ c.now, id, value });
+    if (c.inDumpvars)
+        p.f.initial[id] = value;
+    return true;
+}
+
+// After the header: time marks that strictly increase, $dump sections, and
+// value changes of declared one-bit identifiers after a time mark.
+static bool ParseChanges(VcdParse& p)
+{
+    VcdClock c = { false, 0, false, false };
+    for (; p.i < p.tok.size(); ++p.i) {
+        const std::string t = p.tok[p.i];
+        bool ok = true;
+        if (t[0] == '#') {
+            ok = ParseTime(p, c, t);
+        } else if (t == "$dumpvars" || t == "$dumpall" || t == "$dumpon" || t == "$dumpoff") {
+            if (c.inDump || !c.haveTime)
+                return Fail(p, "misplaced " + t);
+            c.inDump = true;
+            c.inDumpvars = t == "$dumpvars";
+        } else if (t == "$end") {
+            if (!c.inDump)
+                return Fail(p, "stray $end");
+            c.inDump = c.inDumpvars = false;
+        } else if (t == "$comment") {
+            ok = Body(p) || Fail(p, "unterminated $comment");
+        } else if (strchr("01xXzZ", t[0]) && t.size() > 1) {
+            ok = ParseChange(p, c, t);
+        } else {
+            return Fail(p, "unexpected " + t);
+        }
+        if (!ok)
+            return false;
+    }
+    return !c.inDump || Fail(p, "unterminated $dump section");
+}
+
+VcdFile ParseVcdStrict(const std::string& text)
+{
+    VcdParse p;
+    p.i = 0;
+    p.f.ok = false;
+    std::istringstream in(text);
+    std::string t;
+    while (in >> t)
+        p.tok.push_back(t);
+    p.f.ok = ParseHeader(p) && ParseChanges(p);
+    return p.f;
 }
 
 std::string VcdIdOf(const VcdFile& f, const std::string& name)

@@ -1,4 +1,5 @@
 #include "switches.h"
+#include "sensorcodes.h"
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -47,10 +48,9 @@ int FindStatusInput(const char* name)
 
 int SensorForStatus(int32_t status)
 {
-    static const int32_t codes[5] = { 119, 111, 95, 255, 63 };
-    for (int i = 0; i < 5; ++i)
-        if (status == codes[i])
-            return i + 1;
+    for (const SensorCode& code : SENSOR_CODES)
+        if (status == code.value)
+            return code.slot - FIRST_SENSOR_SLOT + 1;
     return 0;
 }
 
