@@ -13,9 +13,9 @@ extern "C" void __stdcall PortWrite(short port, short value)
     SelectBackend()->write(static_cast<uint16_t>(port), static_cast<uint16_t>(value));
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+// The backend is chosen at the first call, not here: a chained library must
+// not be loaded under the loader's lock.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        SelectBackend();
     return TRUE;
 }

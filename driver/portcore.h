@@ -17,7 +17,7 @@ typedef int64_t (*PortClock)();   // the shared clock, in ticks of `frequency`
 typedef void (*PortSleep)(int ms);
 
 // One write as a reader copies it out of the journal.
-struct PortWrite {
+struct JournalWrite {
     int64_t seq;
     int64_t ticks;
     uint16_t port;
@@ -25,8 +25,9 @@ struct PortWrite {
 };
 
 // Fills a clean state: empty journal, registers at their start values, no
-// backend chosen (simulated), no fault, no helper, no clients. `resets` is
-// kept as given so that tools can see a repair. The caller holds the lock.
+// backend chosen (simulated), no fault, no helper. The client slots are
+// kept (a fresh file has none), `resets` is set as given so that tools can
+// see a repair. The caller holds the lock.
 void PortStateInit(PortState* s, int64_t frequency, int32_t resets);
 
 // Header as this layout expects it.
@@ -52,7 +53,7 @@ int64_t PortStateWriteCount(PortState* s);
 // `from` and *next were lost (overwritten by wrap-around, or torn: an entry
 // that stays unfinished while later ones are whole, waited for at most
 // PORTSTATE_TORN_WAIT_MS with `sleep`).
-size_t PortStateCopyJournal(PortState* s, int64_t from, PortWrite* out, size_t max,
+size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_t max,
                             int64_t* next, int64_t* dropped, PortSleep sleep);
 
 // Records a fault: code, UTF-8 text (cut to fit), time, and one more in

@@ -30,8 +30,13 @@ static int32_t NextResets(const PortState* s)
 void PortStateInit(PortState* s, int64_t frequency, int32_t resets)
 {
     AtomicStore(&s->magic, uint32_t(0));
-    // Everything after the magic, journal included, starts at zero.
-    memset(reinterpret_cast<char*>(s) + sizeof(s->magic), 0, sizeof(PortState) - sizeof(s->magic));
+    // Everything but the magic and the client slots, journal included,
+    // starts at zero: the processes that hold slots keep them.
+    char* bytes = reinterpret_cast<char*>(s);
+    size_t clients = offsetof(PortState, clients);
+    size_t afterClients = clients + sizeof(s->clients);
+    memset(bytes + sizeof(s->magic), 0, clients - sizeof(s->magic));
+    memset(bytes + afterClients, 0, sizeof(PortState) - afterClients);
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     s->version = PORTSTATE_VERSION;
     s->size = sizeof(PortState);
@@ -113,7 +118,7 @@ static bool WaitForEntry(PortState* s, int64_t n, PortSleep sleep)
 }
 
 // Copies entry n if it is whole before and after the copy.
-static bool CopyEntry(PortState* s, int64_t n, PortWrite* w)
+static bool CopyEntry(PortState* s, int64_t n, JournalWrite* w)
 {
     PortEntry* e = EntryOf(s, n);
     int64_t want = 2 * n + 2;
@@ -125,7 +130,7 @@ static bool CopyEntry(PortState* s, int64_t n, PortWrite* w)
     return before == want && AtomicLoad(&e->stamp) == want;
 }
 
-size_t PortStateCopyJournal(PortState* s, int64_t from, PortWrite* out, size_t max,
+size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_t max,
                             int64_t* next, int64_t* dropped, PortSleep sleep)
 {
     int64_t total = PortStateWriteCount(s);

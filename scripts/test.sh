@@ -6,6 +6,10 @@ build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 "$root/scripts/setup.sh"
 run_build=$("$root/scripts/build.sh")
 . "$root/scripts/wine-env.sh"
+# The port's shared state file of the tests stays in this build, apart from
+# the user's session and from other builds tested at the same time.
+export XDG_RUNTIME_DIR="$build_root/runtime"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
 status=0
 ctest --test-dir "$build_root/native" --output-on-failure --timeout 300 || status=1
 if [ "$run_build" != "$build_root/i686" ]; then

@@ -50,11 +50,7 @@ static int64_t Now()
 // True if some other process already holds the shared state.
 static bool StateExists()
 {
-    HANDLE h = OpenFileMappingW(FILE_MAP_READ, FALSE, SIMPORT_MAPPING_NAME);
-    if (!h)
-        return false;
-    CloseHandle(h);
-    return true;
+    return SimPortExists();
 }
 
 static int ShowStatus()

@@ -1,0 +1,160 @@
+// The port's configuration; see portconfig.h.
+#include "portconfig.h"
+#include <stdio.h>
+#include <string.h>
+
+constexpr char NAME_PORT[] = "TRAVEK_PORT";
+constexpr char NAME_BASE[] = "TRAVEK_PORT_BASE";
+constexpr int HEX = 16, DECIMAL = 10;
+constexpr size_t MAX_DIGITS = 8;  // far beyond PORT_BASE_MAX, short of overflow
+
+static bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+static int DigitValue(char c, int radix)
+{
+    int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    return v < radix ? v : -1;
+}
+
+bool ParsePortBase(const char* text, const char* origin, uint32_t* base, char* message, size_t size)
+{
+    const char* digits = text;
+    int radix = DECIMAL;
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        digits = text + 2;
+        radix = HEX;
+    }
+    size_t n = strlen(digits);
+    uint32_t value = 0;
+    bool ok = n > 0 && n <= MAX_DIGITS;
+    for (size_t i = 0; ok && i < n; ++i) {
+        int d = DigitValue(digits[i], radix);
+        ok = d >= 0;
+        value = value * static_cast<uint32_t>(radix) + static_cast<uint32_t>(d);
+    }
+    if (!ok) {
+        snprintf(message, size, "%s : « %.64s » n'est pas une adresse (décimale, ou hexadécimale avec 0x, "
+                 "par exemple 0x378)", origin, text);
+        return false;
+    }
+    if (value < PORT_BASE_MIN || value > PORT_BASE_MAX) {
+        snprintf(message, size, "%s : l'adresse 0x%X est hors limites (de 0x%X à 0x%X)", origin, value,
+                 PORT_BASE_MIN, PORT_BASE_MAX);
+        return false;
+    }
+    *base = value;
+    return true;
+}
+
+PortBackendKind PortBackendOf(const char* value)
+{
+    size_t n = strlen(value);
+    if (strcmp(value, "sim") == 0)
+        return PORT_BACKEND_SIMULATED;
+    if (strcmp(value, "direct") == 0)
+        return PORT_BACKEND_DIRECT;
+    const char* ext = n >= 4 ? value + n - 4 : "";
+    if (ext[0] == '.' && (ext[1] | 0x20) == 'd' && (ext[2] | 0x20) == 'l' && (ext[3] | 0x20) == 'l')
+        return PORT_BACKEND_CHAINED;
+    return PORT_BACKEND_PPDEV;
+}
+
+// The line [begin, end) without surrounding spaces.
+static void Trim(const char** begin, const char** end)
+{
+    while (*begin < *end && IsSpace(**begin))
+        ++*begin;
+    while (*end > *begin && IsSpace((*end)[-1]))
+        --*end;
+}
+
+// Stores one "name=value" line into its setting.
+static bool ParseLine(const char* b, const char* e, int line, PortSetting* port, PortSetting* base,
+                      char* message, size_t size)
+{
+    const char* eq = static_cast<const char*>(memchr(b, '=', static_cast<size_t>(e - b)));
+    if (!eq) {
+        snprintf(message, size, "%s, ligne %d : « NOM=valeur » attendu", PORT_CONFIG_FILE, line);
+        return false;
+    }
+    const char *nb = b, *ne = eq, *vb = eq + 1, *ve = e;
+    Trim(&nb, &ne);
+    Trim(&vb, &ve);
+    size_t nameLen = static_cast<size_t>(ne - nb), valueLen = static_cast<size_t>(ve - vb);
+    PortSetting* s = nameLen == strlen(NAME_PORT) && memcmp(nb, NAME_PORT, nameLen) == 0 ? port
+                   : nameLen == strlen(NAME_BASE) && memcmp(nb, NAME_BASE, nameLen) == 0 ? base : nullptr;
+    if (!s) {
+        snprintf(message, size, "%s, ligne %d : nom inconnu « %.*s » (TRAVEK_PORT ou TRAVEK_PORT_BASE)",
+                 PORT_CONFIG_FILE, line, static_cast<int>(nameLen > 40 ? 40 : nameLen), nb);
+        return false;
+    }
+    if (s->set || valueLen >= sizeof(s->value)) {
+        snprintf(message, size, "%s, ligne %d : %s", PORT_CONFIG_FILE, line,
+                 s->set ? "nom déjà donné plus haut" : "valeur trop longue");
+        return false;
+    }
+    s->set = true;
+    memcpy(s->value, vb, valueLen);
+    s->value[valueLen] = '\0';
+    snprintf(s->origin, sizeof s->origin, "%s, ligne %d", PORT_CONFIG_FILE, line);
+    return true;
+}
+
+bool ParsePortConfigFile(const char* text, size_t len, PortSetting* port, PortSetting* base,
+                         char* message, size_t size)
+{
+    *port = PortSetting{};
+    *base = PortSetting{};
+    if (len > PORT_CONFIG_FILE_MAX) {
+        snprintf(message, size, "%s : fichier trop long (plus de %u octets)", PORT_CONFIG_FILE,
+                 static_cast<unsigned>(PORT_CONFIG_FILE_MAX));
+        return false;
+    }
+    const char* end = text + len;
+    int line = 0;
+    for (const char* b = text; b < end; ) {
+        const char* nl = static_cast<const char*>(memchr(b, '\n', static_cast<size_t>(end - b)));
+        const char* e = nl ? nl : end;
+        ++line;
+        const char *tb = b, *te = e;
+        Trim(&tb, &te);
+        if (memchr(tb, '\0', static_cast<size_t>(te - tb))) {
+            snprintf(message, size, "%s, ligne %d : caractère nul", PORT_CONFIG_FILE, line);
+            return false;
+        }
+        if (tb < te && *tb != '#' && !ParseLine(tb, te, line, port, base, message, size))
+            return false;
+        b = nl ? nl + 1 : end;
+    }
+    return true;
+}
+
+static void Fail(PortConfig* out, const char* message)
+{
+    out->fault = PORT_FAULT_CONFIG;
+    snprintf(out->message, sizeof out->message, "%s", message);
+}
+
+void ResolvePortConfig(const PortSetting& envPort, const PortSetting& envBase, const PortSetting& filePort,
+                       const PortSetting& fileBase, PortConfig* out)
+{
+    *out = PortConfig{};
+    out->base = PORT_BASE_DEFAULT;
+    const PortSetting& port = envPort.set ? envPort : filePort;
+    const PortSetting& base = envBase.set ? envBase : fileBase;
+    snprintf(out->target, sizeof out->target, "%s", port.set ? port.value : "sim");
+    if (port.set && port.value[0] == '\0') {
+        char m[PORTSTATE_TEXT];
+        snprintf(m, sizeof m, "%s est vide : donnez sim, direct, le chemin d'une bibliothèque .dll "
+                 "ou d'un périphérique ppdev", port.origin);
+        Fail(out, m);
+        return;
+    }
+    out->backend = PortBackendOf(out->target);
+    char m[PORTSTATE_TEXT];
+    if (base.set && !ParsePortBase(base.value, base.origin, &out->base, m, sizeof m))
+        Fail(out, m);
+}

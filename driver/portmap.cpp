@@ -1,0 +1,295 @@
+// Where the shared state lives for a Windows process: a named section on
+// Windows, the state file under Wine (made owner-only with raw Linux calls,
+// then mapped through its DOS path). See simport.h.
+#include "simport.h"
+#include "unixcall.h"
+#include <stdio.h>
+#include <stdlib.h>
+
+constexpr unsigned STATE_DIR_MODE = 0700;
+constexpr unsigned STATE_FILE_MODE = 0600;
+constexpr int UNIX_O_DIRECTORY = 0200000;
+constexpr DWORD INIT_LOCK_MS = 2000;
+constexpr int PATH_BYTES = 1024;
+constexpr int ERROR_BYTES = 512;
+
+static SimPortState* g_state;        // the mapped state of this process
+static HANDLE g_initMutex;           // Windows: serialises creation and re-initialisation
+static long g_lockFd = -1;           // Wine: the state file, flocked for the same
+static int g_clientSlot = -1;        // this process's client slot
+static SimPortState g_privateState;  // fallback when no shared state can be had
+static char g_filePath[PATH_BYTES];  // Wine: the state file's Linux path
+static char g_error[ERROR_BYTES];    // why the shared state could not be had
+
+static int64_t Frequency()
+{
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+}
+
+static void Lock()
+{
+    if (g_lockFd >= 0)
+        UnixFlock(g_lockFd, UNIX_LOCK_EX);
+    else if (g_initMutex)
+        WaitForSingleObject(g_initMutex, INIT_LOCK_MS);
+}
+
+static void Unlock()
+{
+    if (g_lockFd >= 0)
+        UnixFlock(g_lockFd, UNIX_LOCK_UN);
+    else if (g_initMutex)
+        ReleaseMutex(g_initMutex);
+}
+
+// The folder and file of the state under Wine, in g_filePath; the folder's
+// length is returned (0 if the path does not fit).
+static size_t StatePath()
+{
+    wchar_t xdg[PATH_BYTES / 2];
+    DWORD n = GetEnvironmentVariableW(L"XDG_RUNTIME_DIR", xdg, PATH_BYTES / 2);
+    char dir[PATH_BYTES];
+    int len;
+    if (n > 0 && n < PATH_BYTES / 2) {
+        char base[PATH_BYTES];
+        if (!WideCharToMultiByte(CP_UTF8, 0, xdg, -1, base, sizeof base, nullptr, nullptr))
+            return 0;
+        len = snprintf(dir, sizeof dir, "%s/%s", base, PORTSTATE_DIR);
+    } else {
+        len = snprintf(dir, sizeof dir, "/dev/shm/%s-%ld", PORTSTATE_DIR, UnixGetUid());
+    }
+    if (len <= 0 || len >= PATH_BYTES)
+        return 0;
+    int total = snprintf(g_filePath, sizeof g_filePath, "%s/%s", dir, PORTSTATE_FILE);
+    return total > 0 && total < PATH_BYTES ? static_cast<size_t>(len) : 0;
+}
+
+// Owner and modes of an open file or folder, as the bridge requires.
+static bool CheckOwner(long fd, const char* path, unsigned mode, bool regular)
+{
+    UnixFileInfo info;
+    long r = UnixFstat(fd, &info);
+    if (r < 0) {
+        snprintf(g_error, sizeof g_error, "%s : fstat a échoué (errno %ld)", path, -r);
+        return false;
+    }
+    if (info.uid != static_cast<unsigned>(UnixGetUid())) {
+        snprintf(g_error, sizeof g_error, "%s appartient à l'utilisateur %u, pas à vous : refusé", path, info.uid);
+        return false;
+    }
+    if ((info.mode & UNIX_MODE_BITS) != mode || (regular && (info.mode & UNIX_S_IFMT) != UNIX_S_IFREG)) {
+        snprintf(g_error, sizeof g_error, "%s a les droits %03o au lieu de %03o : refusé", path,
+                 info.mode & UNIX_MODE_BITS, mode);
+        return false;
+    }
+    return true;
+}
+
+static bool PrepareFolder(size_t dirLength)
+{
+    char dir[PATH_BYTES];
+    CopyMemory(dir, g_filePath, dirLength);
+    dir[dirLength] = '\0';
+    long r = UnixMkdir(dir, STATE_DIR_MODE);
+    if (r < 0 && r != -UNIX_EEXIST) {
+        snprintf(g_error, sizeof g_error, "impossible de créer %s (errno %ld)", dir, -r);
+        return false;
+    }
+    long fd = UnixOpen(dir, UNIX_O_DIRECTORY | UNIX_O_CLOEXEC | UNIX_O_NOFOLLOW, 0);
+    if (fd < 0) {
+        snprintf(g_error, sizeof g_error, "%s : ouverture impossible (errno %ld)", dir, -fd);
+        return false;
+    }
+    bool ok = CheckOwner(fd, dir, STATE_DIR_MODE, false);
+    UnixClose(fd);
+    return ok;
+}
+
+// Opens the state file owner-only with its full size; -1 with g_error if not.
+static long OpenStateFile()
+{
+    long fd = UnixOpen(g_filePath, UNIX_O_RDWR | UNIX_O_CREAT | UNIX_O_NOFOLLOW | UNIX_O_CLOEXEC,
+                       STATE_FILE_MODE);
+    if (fd < 0) {
+        snprintf(g_error, sizeof g_error, "%s : ouverture impossible (errno %ld)", g_filePath, -fd);
+        return -1;
+    }
+    if (!CheckOwner(fd, g_filePath, STATE_FILE_MODE, true)) {
+        UnixClose(fd);
+        return -1;
+    }
+    UnixFileInfo info;
+    UnixFlock(fd, UNIX_LOCK_EX);
+    if (UnixFstat(fd, &info) == 0 && info.size < static_cast<int64_t>(sizeof(PortState)))
+        UnixFtruncate(fd, sizeof(PortState));
+    UnixFlock(fd, UNIX_LOCK_UN);
+    return fd;
+}
+
+// Maps the state file through its DOS path.
+static SimPortState* MapStateFile()
+{
+    wchar_t unixPath[PATH_BYTES];
+    if (!MultiByteToWideChar(CP_UTF8, 0, g_filePath, -1, unixPath, PATH_BYTES))
+        return nullptr;
+    wchar_t dosPath[PATH_BYTES + 2] = L"Z:";
+    lstrcatW(dosPath, unixPath);
+    for (wchar_t* p = dosPath; *p; ++p)
+        if (*p == L'/')
+            *p = L'\\';
+    HANDLE file = CreateFileW(dosPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        snprintf(g_error, sizeof g_error, "%s : ouverture Windows impossible (erreur %lu)", g_filePath,
+                 GetLastError());
+        return nullptr;
+    }
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, sizeof(PortState), nullptr);
+    CloseHandle(file);
+    void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(PortState)) : nullptr;
+    if (!view)
+        snprintf(g_error, sizeof g_error, "%s : projection impossible (erreur %lu)", g_filePath, GetLastError());
+    return static_cast<SimPortState*>(view);  // the mapping handle stays open for the process
+}
+
+// True if some client slot holds a live process; frees the slots of dead ones.
+static bool SweepClients(SimPortState* s)
+{
+    bool live = false;
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {
+        int32_t pid = AtomicLoad(&s->clients[i].unixPid);
+        if (pid <= 0)
+            continue;
+        if (UnixProbePid(pid) == -UNIX_ESRCH)
+            PortStateFreeClient(s, i);
+        else
+            live = true;
+    }
+    return live;
+}
+
+static bool HelperBeats(SimPortState* s)
+{
+    uint32_t state = AtomicLoad(&s->helperState);
+    if (state != HELPER_STARTING && state != HELPER_AWAKE && state != HELPER_SLEEPING)
+        return false;
+    int64_t age = SimPortNow() - AtomicLoad(&s->helperBeat);
+    return age >= 0 && age < s->frequency * HELPER_LOST_MS / 1000;
+}
+
+static SimPortState* AttachWineFile()
+{
+    size_t dirLength = StatePath();
+    if (dirLength == 0) {
+        snprintf(g_error, sizeof g_error, "chemin du fichier d'état trop long (XDG_RUNTIME_DIR)");
+        return nullptr;
+    }
+    if (!PrepareFolder(dirLength))
+        return nullptr;
+    long fd = OpenStateFile();
+    if (fd < 0)
+        return nullptr;
+    SimPortState* s = MapStateFile();
+    if (!s) {
+        UnixClose(fd);
+        return nullptr;
+    }
+    g_lockFd = fd;  // kept open: its flock serialises initialisation
+    Lock();
+    // A session whose every user has gone starts clean, as a named section
+    // vanishes with its last user; one in use is only repaired if need be.
+    bool live = PortStateValid(s) && (SweepClients(s) || HelperBeats(s));
+    if (!live)
+        PortStateInit(s, Frequency(), 0);
+    g_clientSlot = PortStateTakeClient(s, static_cast<int32_t>(UnixGetPid()),
+                                       static_cast<int32_t>(GetCurrentProcessId()), SimPortNow());
+    Unlock();
+    return s;
+}
+
+static SimPortState* AttachSection()
+{
+    g_initMutex = CreateMutexW(nullptr, FALSE, SIMPORT_MUTEX_NAME);
+    Lock();
+    SimPortState* s = nullptr;
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(SimPortState), SIMPORT_MAPPING_NAME);
+    bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (mapping)
+        s = static_cast<SimPortState*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (s && !existed)
+        PortStateInit(s, Frequency(), 0);
+    else if (s)
+        PortStateRepair(s, Frequency());
+    if (s)
+        g_clientSlot = PortStateTakeClient(s, 0, static_cast<int32_t>(GetCurrentProcessId()), SimPortNow());
+    else
+        snprintf(g_error, sizeof g_error, "mémoire partagée du port indisponible (erreur %lu)", GetLastError());
+    Unlock();
+    return s;
+}
+
+static void FreeClientSlot()
+{
+    if (g_state && g_state != &g_privateState)
+        PortStateFreeClient(g_state, g_clientSlot);
+}
+
+SimPortState* SimPortAttach()
+{
+    if (g_state)
+        return g_state;
+    SimPortState* s = UnderWine() ? AttachWineFile() : AttachSection();
+    if (!s) {
+        g_lockFd = -1;
+        s = &g_privateState;
+        PortStateInit(s, Frequency(), 0);
+    }
+    g_state = s;
+    atexit(FreeClientSlot);
+    return s;
+}
+
+const char* SimPortAttachError()
+{
+    SimPortAttach();
+    return g_error[0] ? g_error : nullptr;
+}
+
+const char* SimPortFilePath()
+{
+    return g_state && g_state != &g_privateState && g_filePath[0] ? g_filePath : nullptr;
+}
+
+bool SimPortExists()
+{
+    if (!UnderWine()) {
+        HANDLE h = OpenFileMappingW(FILE_MAP_READ, FALSE, SIMPORT_MAPPING_NAME);
+        if (h)
+            CloseHandle(h);
+        return h != nullptr;
+    }
+    // Under Wine the file outlives its users: it exists for this session if
+    // some other live process holds a client slot.
+    SimPortState* s = SimPortAttach();
+    if (s == &g_privateState)
+        return false;
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {
+        int32_t pid = AtomicLoad(&s->clients[i].unixPid);
+        if (i != g_clientSlot && pid > 0 && UnixProbePid(pid) != -UNIX_ESRCH)
+            return true;
+    }
+    return false;
+}
+
+bool SimPortValidate(SimPortState* s)
+{
+    if (PortStateValid(s))
+        return true;
+    Lock();
+    PortStateRepair(s, Frequency());
+    Unlock();
+    return false;
+}
