@@ -20,7 +20,7 @@ static void ReportLost(PortState* s, int64_t lost)
 
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
 {
-    PortWrite batch[BRIDGE_APPLY_BATCH];
+    JournalWrite batch[BRIDGE_APPLY_BATCH];
     int64_t passed = 0;
     for (;;) {
         int64_t from = AtomicLoad(&s->applied);
