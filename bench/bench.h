@@ -41,5 +41,6 @@ struct TimerFigures {
 };
 TimerFigures BenchInProcess();
 void BenchProgram(const TimerFigures& timers);
+void BenchChain();  // chain_bench.cpp
 
 #endif

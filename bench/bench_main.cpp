@@ -168,6 +168,7 @@ int main()
     _setmode(_fileno(stdout), _O_BINARY);  // plain \n line ends in the file
     TimerFigures timers = BenchInProcess();
     BenchProgram(timers);
+    BenchChain();
     PrintHeader();
     PrintTable();
     fflush(stdout);

@@ -15,7 +15,8 @@ static SimPortState* g_state;    // the shared state
 static int64_t g_nextWatch;      // clock of the next look at the helper
 static int64_t g_lastStart;      // clock of the last start of the helper, 0 if none
 static LONG g_starting;          // a start is under way on its thread
-static bool g_lostReported;      // the current loss has been said
+static bool g_helperSeen;        // a helper has beaten of its own since the last loss
+static LONG g_startFailed;       // a failed start has been said; not again until the helper beats
 
 static int64_t MsToTicks(int ms)
 {
@@ -46,7 +47,8 @@ static DWORD WINAPI StartHelper(LPVOID)
     if (!found) {
         snprintf(text, sizeof text, "programme d'aide %s introuvable à côté de INPOUT32.dll : "
                  "reconstruisez avec scripts/build.sh", PORTHELPER_NAME);
-        ReportFault(g_state, PORT_FAULT_HELPER_START, text);
+        if (!InterlockedExchange(&g_startFailed, 1))
+            ReportFault(g_state, PORT_FAULT_HELPER_START, text);
     } else {
         MultiByteToWideChar(CP_UTF8, 0, SimPortFilePath(), -1, args, PORTSTATE_TEXT * 4);
         _snwprintf(line, COMMAND_LINE_CHARS, L"\"%ls\" \"%ls\"", exe, args);
@@ -57,7 +59,8 @@ static DWORD WINAPI StartHelper(LPVOID)
         if (!CreateProcessW(exe, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
             snprintf(text, sizeof text, "le programme d'aide %s n'a pas pu démarrer (erreur %lu)",
                      PORTHELPER_NAME, GetLastError());
-            ReportFault(g_state, PORT_FAULT_HELPER_START, text);
+            if (!InterlockedExchange(&g_startFailed, 1))
+                ReportFault(g_state, PORT_FAULT_HELPER_START, text);
         }
         if (pi.hProcess)  // Wine gives none for a Linux program: liveness comes from the beat
             CloseHandle(pi.hProcess);
@@ -99,12 +102,17 @@ static void Watch(int64_t now)
     g_nextWatch = now + MsToTicks(WATCH_MS);
     EchoNewFault(g_state);
     uint32_t state = AtomicLoad(&g_state->helperState);
-    if (state == HELPER_FAILED || HelperBeats()) {
-        g_lostReported = state == HELPER_FAILED;
+    if (state == HELPER_FAILED)
+        return;  // the helper gave up on the device and said why
+    if (HelperBeats()) {
+        if (state != HELPER_STARTING) {
+            g_helperSeen = true;
+            InterlockedExchange(&g_startFailed, 0);
+        }
         return;
     }
-    if (g_lastStart != 0 && !g_lostReported && !AtomicLoad(&g_starting)) {
-        g_lostReported = true;
+    if (g_helperSeen) {
+        g_helperSeen = false;
         char text[PORTSTATE_TEXT];
         snprintf(text, sizeof text, "le programme d'aide %s ne répond plus : redémarrage ; les écritures "
                  "restent dans le journal", PORTHELPER_NAME);
