@@ -10,7 +10,7 @@
 
 // Timing, in microseconds unless named otherwise. The defaults come from
 // measurements on the target machine; see BridgeDefaultTiming.
-constexpr int BRIDGE_STATUS_PERIOD_US = 1800;    // status read at least this often (limit 2 ms)
+constexpr int BRIDGE_STATUS_PERIOD_US = 1900;    // status read at least this often (limit 2 ms)
 constexpr int BRIDGE_AWAKE_POLL_US = 20;         // timed wait between journal looks while awake
 constexpr int BRIDGE_AWAKE_WINDOW_US = 400;      // stay awake this long after the last write
 constexpr int BRIDGE_CLIENT_CHECK_US = 100000;   // how often client processes are looked at

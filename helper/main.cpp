@@ -23,7 +23,7 @@ static int Usage()
 static int Check(const char* path)
 {
     PpdevFault f;
-    int fd = PpdevOpen(path, &f);
+    int fd = PpdevOpen(path, &f, nullptr, nullptr);
     uint8_t status = 0;
     int err = fd >= 0 ? PpdevReadStatus(fd, &status) : 0;
     if (fd >= 0 && err != 0)
@@ -42,8 +42,13 @@ static void OnStopSignal(int)
     BridgeRequestStop();
 }
 
+// A parent may have blocked signals (Wine does in some threads): the claim's
+// time limit and the stop signals must get through.
 static void InstallSignals()
 {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = OnStopSignal;
@@ -64,6 +69,12 @@ static int ReadStatus(void* context, uint8_t* value)
     return PpdevReadStatus(*static_cast<int*>(context), value);
 }
 
+// Keeps the beat fresh while the claim waits, so that no second helper starts.
+static void ClaimBeat(void* state)
+{
+    AtomicStore(&static_cast<PortState*>(state)->helperBeat, PortNativeTicks());
+}
+
 // Takes the state for this process, claims the device and runs the loop.
 static int Serve(PortState* s)
 {
@@ -76,16 +87,17 @@ static int Serve(PortState* s)
         fprintf(stderr, "travek-porthelper : l'état ne demande pas de périphérique ppdev (%s)\n", target);
         return BRIDGE_EXIT_REFUSED;
     }
-    if (BridgeOtherHelper(s, now)) {
+    int32_t previous = AtomicLoad(&s->helperPid);
+    // Two helpers started at once: the compare-exchange lets one through.
+    if (BridgeOtherHelper(s, now) || !AtomicCas(&s->helperPid, previous, static_cast<int32_t>(getpid()))) {
         fprintf(stderr, "travek-porthelper : un autre relais (pid %d) tient déjà ce port\n",
                 static_cast<int>(AtomicLoad(&s->helperPid)));
         return BRIDGE_EXIT_REFUSED;
     }
-    AtomicStore(&s->helperPid, static_cast<int32_t>(getpid()));
     AtomicStore(&s->helperBeat, now);
     AtomicStore(&s->helperState, uint32_t(HELPER_STARTING));
     PpdevFault f;
-    int fd = PpdevOpen(target, &f);
+    int fd = PpdevOpen(target, &f, ClaimBeat, s);
     if (fd < 0) {
         fprintf(stderr, "travek-porthelper : %s\n", f.text);
         PortStateFault(s, f.code, f.text, PortNativeTicks());

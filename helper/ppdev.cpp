@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 constexpr int MS_PER_S = 1000;
@@ -15,9 +16,9 @@ constexpr int US_PER_MS = 1000;
 
 static void IgnoreAlarm(int) {}
 
-// Arms (limit > 0) or disarms a one-shot SIGALRM whose handler lets a blocked
-// PPCLAIM return EINTR (no SA_RESTART).
-static void ArmClaimTimer(int limitMs)
+// Arms (period > 0) or disarms a repeating SIGALRM whose handler lets a
+// blocked PPCLAIM return EINTR (no SA_RESTART).
+static void ArmClaimTimer(int periodMs)
 {
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
@@ -26,8 +27,9 @@ static void ArmClaimTimer(int limitMs)
     sigaction(SIGALRM, &sa, nullptr);
     itimerval t;
     memset(&t, 0, sizeof t);
-    t.it_value.tv_sec = limitMs / MS_PER_S;
-    t.it_value.tv_usec = (limitMs % MS_PER_S) * US_PER_MS;
+    t.it_value.tv_sec = periodMs / MS_PER_S;
+    t.it_value.tv_usec = (periodMs % MS_PER_S) * US_PER_MS;
+    t.it_interval = t.it_value;
     setitimer(ITIMER_REAL, &t, nullptr);
 }
 
@@ -57,7 +59,7 @@ void PpdevClassify(const char* path, PpdevStep step, int err, PpdevFault* f)
         f->code = PORT_FAULT_PERMISSION;
         snprintf(f->text, n, "Accès refusé à %s : ajoutez l'utilisateur au groupe lp "
                  "(sudo adduser $USER lp) puis reconnectez-vous.", path);
-    } else if (step == PPDEV_STEP_CLAIM && err == EINTR) {
+    } else if (step == PPDEV_STEP_CLAIM && (err == EINTR || err == EBUSY)) {
         f->code = PORT_FAULT_BUSY;
         snprintf(f->text, n, "Port %s occupé par un autre programme (pilote d'imprimante lp ?) : "
                  "abandon après %d s.", path, PPDEV_CLAIM_LIMIT_MS / MS_PER_S);
@@ -75,17 +77,37 @@ void PpdevClassify(const char* path, PpdevStep step, int err, PpdevFault* f)
     }
 }
 
-int PpdevOpen(const char* path, PpdevFault* fault)
+static int64_t NowMs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * MS_PER_S + t.tv_nsec / (US_PER_MS * US_PER_MS);
+}
+
+// PPCLAIM, cut every PPDEV_CLAIM_BEAT_MS to beat and retried until the limit.
+static int Claim(int fd, PpdevBeat beat, void* context, int* err)
+{
+    int64_t deadline = NowMs() + PPDEV_CLAIM_LIMIT_MS;
+    ArmClaimTimer(PPDEV_CLAIM_BEAT_MS);
+    int r;
+    while ((r = ioctl(fd, PPCLAIM)) != 0 && errno == EINTR && NowMs() < deadline) {
+        if (beat)
+            beat(context);
+    }
+    *err = errno;
+    ArmClaimTimer(0);
+    return r;
+}
+
+int PpdevOpen(const char* path, PpdevFault* fault, PpdevBeat beat, void* context)
 {
     int fd = open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         PpdevClassify(path, PPDEV_STEP_OPEN, errno, fault);
         return -1;
     }
-    ArmClaimTimer(PPDEV_CLAIM_LIMIT_MS);
-    int r = ioctl(fd, PPCLAIM);
-    int err = errno;
-    ArmClaimTimer(0);
+    int err = 0;
+    int r = Claim(fd, beat, context, &err);
     if (r != 0) {
         PpdevClassify(path, PPDEV_STEP_CLAIM, err, fault);
         close(fd);

@@ -9,6 +9,7 @@
 #include "portstate.h"
 
 constexpr int PPDEV_CLAIM_LIMIT_MS = 2000;  // PPCLAIM blocks while another program holds the port
+constexpr int PPDEV_CLAIM_BEAT_MS = 100;    // the wait is cut this often to beat (liveness)
 constexpr size_t PPDEV_MESSAGE_MAX = PORTSTATE_TEXT;
 
 // Why an errno happened: it reads differently at open, at the claim and later.
@@ -19,8 +20,12 @@ struct PpdevFault {
     char text[PPDEV_MESSAGE_MAX];  // UTF-8
 };
 
+// Called while a claim waits, every PPDEV_CLAIM_BEAT_MS.
+typedef void (*PpdevBeat)(void* context);
+
 // Opens and claims the device; returns its descriptor, or -1 with *fault set.
-int PpdevOpen(const char* path, PpdevFault* fault);
+// `beat` (may be null) is called while the claim waits.
+int PpdevOpen(const char* path, PpdevFault* fault, PpdevBeat beat, void* context);
 // Both return 0 or an errno.
 int PpdevWriteData(int fd, uint8_t value);
 int PpdevReadStatus(int fd, uint8_t* value);

@@ -20,7 +20,7 @@ export WINESERVER
 
 if [ -z "$TRAVEK_KEEP_DISPLAY" ] || [ -z "$DISPLAY" ]; then
     displayfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${TRAVEK_SCREEN:-1280x1024x24}" -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 50); do [ -s "$displayfile" ] && break; sleep 0.1; done
     export DISPLAY=":$(cat "$displayfile")"

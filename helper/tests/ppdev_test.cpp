@@ -25,7 +25,7 @@ TEST(PpdevOpen, MissingFileOrdinaryFileAndFolderEachSayWhy)
     std::string dir = TempFolder();
     ASSERT_FALSE(dir.empty());
     PpdevFault f;
-    EXPECT_EQ(PpdevOpen((dir + "/parport9").c_str(), &f), -1);
+    EXPECT_EQ(PpdevOpen((dir + "/parport9").c_str(), &f, nullptr, nullptr), -1);
     EXPECT_EQ(f.code, PORT_FAULT_NO_DEVICE);
     EXPECT_NE(strstr(f.text, "introuvable"), nullptr) << f.text;
 
@@ -33,12 +33,12 @@ TEST(PpdevOpen, MissingFileOrdinaryFileAndFolderEachSayWhy)
     FILE* fp = fopen(file.c_str(), "w");
     ASSERT_NE(fp, nullptr);
     fclose(fp);
-    EXPECT_EQ(PpdevOpen(file.c_str(), &f), -1);  // answers no ioctl: ENOTTY
+    EXPECT_EQ(PpdevOpen(file.c_str(), &f, nullptr, nullptr), -1);  // answers no ioctl: ENOTTY
     EXPECT_EQ(f.code, PORT_FAULT_NOT_PARPORT);
     EXPECT_NE(strstr(f.text, "USB"), nullptr) << f.text;
     EXPECT_NE(strstr(f.text, file.c_str()), nullptr) << f.text;
 
-    EXPECT_EQ(PpdevOpen(dir.c_str(), &f), -1);  // a folder cannot be opened for writing
+    EXPECT_EQ(PpdevOpen(dir.c_str(), &f, nullptr, nullptr), -1);  // a folder cannot be opened for writing
     EXPECT_NE(f.code, PORT_FAULT_NONE);
     unlink(file.c_str());
     rmdir(dir.c_str());
@@ -53,6 +53,7 @@ TEST(PpdevClassify, EachErrnoMeansItsFaultAtItsStep)
         { PPDEV_STEP_OPEN, ENXIO, PORT_FAULT_NO_DEVICE, "introuvable" },
         { PPDEV_STEP_OPEN, ENODEV, PORT_FAULT_NO_DEVICE, "introuvable" },
         { PPDEV_STEP_CLAIM, EINTR, PORT_FAULT_BUSY, "2 s" },
+        { PPDEV_STEP_CLAIM, EBUSY, PORT_FAULT_BUSY, "autre programme" },
         { PPDEV_STEP_CLAIM, ENOTTY, PORT_FAULT_NOT_PARPORT, "USB" },
         { PPDEV_STEP_SESSION, EIO, PORT_FAULT_DEVICE_LOST, "EIO" },
         { PPDEV_STEP_SESSION, ENODEV, PORT_FAULT_DEVICE_LOST, "disparu" },
