@@ -248,6 +248,30 @@ TEST_F(HelperOnEmulatedPort, EachDeviceFaultGivesItsCodeAndMessage)
     EXPECT_EQ(0, FinishHelper(helper));
 }
 
+// A session that follows at once with another device: the helper of the
+// first must not carry the new session's writes to its own device.
+TEST_F(HelperOnEmulatedPort, AHelperLeavesWritesForAnotherDeviceToAHelperOfThatDevice)
+{
+    std::string second = Mount() + "/parport1";
+    std::ofstream(second + EMUPORT_CTL_SUFFIX) << "clear\n";
+    pid_t helper = StartHelper(stateFile);
+    Write(1);
+    ASSERT_TRUE(AllApplied(HELPER_WAIT_MS));
+    PortStateSetTarget(s, second.c_str());  // as the library publishes a new target
+    Write(2);
+    EXPECT_EQ(0, FinishHelper(helper)) << "ends, leaving the write";
+    EXPECT_EQ(1, AtomicLoad(&s->applied));
+    EXPECT_EQ(RecordValues(), std::vector<int>{ 1 });
+    helper = StartHelper(stateFile);
+    ASSERT_TRUE(AllApplied(HELPER_WAIT_MS));
+    std::ifstream in(second + EMUPORT_WRITES_SUFFIX);
+    int value = -1;
+    in >> value;
+    EXPECT_EQ(2, value) << "the new device got the new session's write";
+    PortStateFreeClient(s, slot);
+    EXPECT_EQ(0, FinishHelper(helper));
+}
+
 // Runs a shell command as the other user; its exit code.
 int AsOtherUser(const std::string& command)
 {
