@@ -43,6 +43,7 @@ static const char* ErrorWords(int err)
     case ENOTTY: return "ENOTTY : pas de registres de port parallèle";
     case EIO: return "EIO : erreur d'entrée-sortie";
     case ENOTCONN: return "ENOTCONN : le serveur du périphérique ne répond plus";
+    case ECONNABORTED: return "ECONNABORTED : le serveur du périphérique s'est arrêté";
     default: return strerror(err);
     }
 }

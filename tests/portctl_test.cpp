@@ -145,3 +145,32 @@ TEST(Portctl, ExportsTheJournalAsAStrictVcdFile)
     EXPECT_NE(out.find("impossible d'ecrire"), std::string::npos);
     SimPortSetStatus(SimPortAttach(), 127);
 }
+
+// A state that says the library drives a real port: what portctl shows of it
+// and what it refuses. The simulated port is put back afterwards.
+TEST(Portctl, OnARealPortShowsTheDeviceAndItsFaultAndRefusesToForceInputs)
+{
+    SimPortState* s = SimPortAttach();
+    SimPortSetStatus(s, 95);
+    std::string out;
+    EXPECT_EQ(Portctl("port", &out), 0);
+    EXPECT_EQ(out, "port simul\xC3\xA9");  // UTF-8, as the state keeps texts
+
+    AtomicStore(&s->backend, uint32_t(PORT_BACKEND_PPDEV));
+    PortStateSetTarget(s, "/dev/parport1");
+    PortStateFault(s, PORT_FAULT_DEVICE_LOST, "Le port /dev/parport1 a disparu", SimPortNow());
+    EXPECT_EQ(Portctl("port", &out), 0);
+    EXPECT_NE(out.find("port r\xC3\xA9" "el /dev/parport1 (ppdev)"), std::string::npos) << out;
+    EXPECT_NE(out.find("defaut : Le port /dev/parport1 a disparu"), std::string::npos) << out;
+    EXPECT_EQ(Portctl("etat 119", &out), 1);
+    EXPECT_NE(out.find("ne peut pas les forcer"), std::string::npos) << out;
+    EXPECT_EQ(Portctl("etat nError", &out), 1);
+    EXPECT_EQ(s->status, 95);  // the inputs as read stay
+    EXPECT_EQ(Portctl("etat", &out), 0);
+    EXPECT_EQ(out, "95");
+
+    PortStateFault(s, PORT_FAULT_NONE, "", SimPortNow());
+    AtomicStore(&s->backend, uint32_t(PORT_BACKEND_SIMULATED));
+    PortStateSetTarget(s, "sim");
+    SimPortSetStatus(s, 127);
+}

@@ -180,6 +180,40 @@ TEST(VirtualBench, SwitchesSetTheStatusRegisterAsTheHardwareDoes)
     EXPECT_EQ(Query(VB_GET_STATUS), 127);
 }
 
+static std::string BenchTitle()
+{
+    char title[256] = "";
+    GetWindowTextA(TheBench.window, title, sizeof title);
+    return title;
+}
+
+// The library drives a real port: the bench names it, and its switches show
+// the inputs as read without forcing them. The simulated port is put back.
+TEST(VirtualBench, OnARealPortNamesTheDeviceAndItsSwitchesOnlyShowTheInputs)
+{
+    if (!TheBench.window) {
+        ASSERT_TRUE(StartBench());
+    }
+    SimPortState* s = SimPortAttach();
+    EXPECT_NE(BenchTitle().find("port simul\xE9"), std::string::npos) << BenchTitle();
+    AtomicStore(&s->backend, uint32_t(PORT_BACKEND_PPDEV));
+    PortStateSetTarget(s, "/dev/parport0");
+    SimPortSetStatus(s, 95);
+    ASSERT_TRUE(WaitFor([] { return BenchTitle().find("port r\xE9" "el /dev/parport0") != std::string::npos; },
+                        3000)) << BenchTitle();
+    EXPECT_TRUE(WaitFor([] { return Checked(INPUT_PAPEROUT); }, 3000));
+    for (int input = 0; input < INPUT_COUNT; ++input)
+        EXPECT_FALSE(IsWindowEnabled(Switch(input))) << input;
+    ClickSwitch(INPUT_NERROR);
+    EXPECT_EQ(s->status, 95);
+    EXPECT_FALSE(Checked(INPUT_NERROR));
+
+    AtomicStore(&s->backend, uint32_t(PORT_BACKEND_SIMULATED));
+    PortStateSetTarget(s, "sim");
+    SimPortSetStatus(s, 127);
+    EXPECT_TRUE(WaitFor([] { return IsWindowEnabled(Switch(0)) != FALSE; }, 3000));
+}
+
 static HWND FindSaveDialog()
 {
     HWND dialog = nullptr;

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <string>
 #include <vector>
+#include "portlabel.h"
 #include "simport.h"
 #include "switches.h"
 #include "vcd.h"
@@ -21,6 +22,8 @@ static const char USAGE[] =
     "  portctl etat ENTREE...       met a la masse les entrees nommees, relache les autres :\n"
     "                               nError (15), Select (13), PaperOut (12), nAck (10),\n"
     "                               Busy (11) ; nError Select donne 103, tout relache 127\n"
+    "                               (refuse sur un port reel : ses entrees sont lues)\n"
+    "  portctl port                 affiche le port suivi (simule ou reel) et son defaut\n"
     "  portctl donnees              affiche le registre de donnees (0x378)\n"
     "  portctl suivre [N]           affiche chaque ecriture a mesure qu'elle arrive, avec son\n"
     "                               heure depuis le debut du suivi ; s'arrete apres N\n"
@@ -66,10 +69,26 @@ static int SetStatus(int count, const char* const* args)
     if (!ParseStatusArguments(count, args, &value, &error))
         return UsageError(error.c_str());
     bool shared = StateExists();
+    if (PortIsReal(SimPortAttach())) {
+        fprintf(stderr, "portctl : %s lit ses entrees sur le materiel ; etat VALEUR ne peut pas "
+                        "les forcer\n", PortLabel(SimPortAttach()).c_str());
+        return EXIT_FAILED;
+    }
     SimPortSetStatus(SimPortAttach(), value);
     if (!shared)
         fprintf(stderr, "portctl : attention, aucun programme n'utilise le port simule ; "
                         "la valeur sera perdue a la fin de portctl\n");
+    return 0;
+}
+
+// The port watched, and its fault on a second line when there is one.
+static int ShowPort()
+{
+    SimPortState* s = SimPortAttach();
+    printf("%s\n", PortLabel(s).c_str());
+    std::string fault = PortFaultText(s);
+    if (!fault.empty())
+        printf("defaut : %s\n", fault.c_str());
     return 0;
 }
 
@@ -179,6 +198,8 @@ int main(int argc, char** argv)
     }
     if (strcmp(command, "etat") == 0)
         return count == 0 ? ShowStatus() : SetStatus(count, args);
+    if (strcmp(command, "port") == 0)
+        return count == 0 ? ShowPort() : UsageError("port ne prend pas d'argument");
     if (strcmp(command, "donnees") == 0)
         return count == 0 ? ShowData() : UsageError("donnees ne prend pas d'argument");
     if (strcmp(command, "suivre") == 0)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 #include "chart.h"
+#include "portinfo.h"
 #include "simport.h"
 #include "switches.h"
 #include "trace.h"
@@ -78,6 +79,7 @@ static bool HasCursor;                     // a frozen chart shows the marker
 static int64_t CursorTicks;                // the marker's moment
 static bool TestBenchRunning;              // the test bench window was there at the last look
 static int TicksToLook;                    // refresh ticks until the next look for it
+static PortInfo ShownPort;                 // the port watched, as the window shows it
 static std::string Notice;                 // the last outcome shown on the bottom line
 
 static int64_t Now()
@@ -179,6 +181,12 @@ static void OnTimer(HWND window)
         SyncSwitches(status);
         changed = true;
     }
+    PortInfo port = PortInfoRead(Port);
+    if (!PortInfoSame(port, ShownPort)) {
+        ShownPort = port;
+        PortInfoApply(window, ShownPort, SwitchButtons, INPUT_COUNT);
+        changed = true;
+    }
     bool wasRunning = TestBenchRunning;
     LookForTestBench();
     if (changed || wasRunning != TestBenchRunning || ShownData != CurrentData) {
@@ -275,7 +283,8 @@ static std::string SensorText(int32_t status)
 
 static void DrawSwitchLevels(HDC dc)
 {
-    DrawGroup(dc, SWITCH_GROUP, "Entrées d'état (interrupteur enfoncé : entrée à la masse)");
+    DrawGroup(dc, SWITCH_GROUP, ShownPort.real ? "Entrées d'état lues sur le port réel (interrupteurs en lecture seule)"
+                                               : "Entrées d'état (interrupteur enfoncé : entrée à la masse)");
     for (int i = 0; i < INPUT_COUNT; ++i) {
         int x = 26 + i * SWITCH_PITCH + 65;
         bool high = InputIsHigh(CurrentStatus, i);
@@ -285,6 +294,7 @@ static void DrawSwitchLevels(HDC dc)
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     Text(dc, 26, 248, "Registre d'état (0x379) :   " + RegisterText(CurrentStatus) + "   —   " +
                           SensorText(CurrentStatus));
+    PortInfoDraw(dc, ShownPort, 26, 264);
 }
 
 static std::string SpanText(int64_t us)
@@ -360,6 +370,10 @@ static void OnPaint(HWND window)
 
 static void OnSwitch(HWND window)
 {
+    if (ShownPort.real) {  // real inputs cannot be forced: show them as read
+        SyncSwitches(CurrentStatus);
+        return;
+    }
     int32_t value = StatusFromSwitches(SwitchesPulled());
     SimPortSetStatus(Port, value);
     RecordStatus(value);
@@ -538,6 +552,8 @@ static void OnCreate(HWND window)
     FreezeBox = Button(window, "Figer", BS_AUTOCHECKBOX, 192, CONTROL_ROW_Y, 70, 26, IDC_FREEZE);
     Button(window, "Enregistrer la trace…", BS_PUSHBUTTON, 570, CONTROL_ROW_Y, 170, 26, IDC_SAVE);
     SyncSwitches(CurrentStatus);
+    ShownPort = PortInfoRead(Port);
+    PortInfoApply(window, ShownPort, SwitchButtons, INPUT_COUNT);
     SetTimer(window, TIMER_REFRESH, REFRESH_MS, nullptr);
 }
 
@@ -604,19 +620,28 @@ static void AttachPort()
     CurrentData = ShownData = Port->data & 0xFF;
 }
 
-// Beside the test bench's window if it is open and there is room, else where
-// the system puts new windows.
+// Beside the test bench's window if it is open: on its right, else its left,
+// else below it where there is room; else at the screen's right edge, which
+// covers the least of it. Without it, where the system puts new windows.
 static void InitialPlace(int width, int height, int* x, int* y)
 {
+    const int gap = 8;
     *x = *y = CW_USEDEFAULT;
     HWND bench = FindWindowA(TEST_BENCH_CLASS, nullptr);
     RECT r;
     if (!bench || !GetWindowRect(bench, &r))
         return;
-    if (r.right + 8 + width <= GetSystemMetrics(SM_CXSCREEN) &&
-        r.top + height <= GetSystemMetrics(SM_CYSCREEN)) {
-        *x = r.right + 8;
-        *y = r.top;
+    int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
+    *y = r.top + height <= screenH ? r.top : (screenH > height ? screenH - height : 0);
+    if (r.right + gap + width <= screenW) {
+        *x = r.right + gap;
+    } else if (r.left - gap - width >= 0) {
+        *x = r.left - gap - width;
+    } else if (r.bottom + gap + height <= screenH) {
+        *x = r.left + width <= screenW ? r.left : 0;
+        *y = r.bottom + gap;
+    } else {
+        *x = screenW > width ? screenW - width : 0;
     }
 }
 
