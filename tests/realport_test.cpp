@@ -12,6 +12,8 @@
 #include <vector>
 #include "emudevice.h"
 #include "realsession.h"
+#include "switches.h"
+#include "vbench.h"
 
 static const int LED3 = 1002, K2000 = 1009, FONTAINE = 1011, STOP = 1017, SLIDER = 1018;
 static const int NUMBER_BOX = 1019, ENVOI = 1020, STATUS_TEXT = 1022;
@@ -168,6 +170,61 @@ TEST_F(RealPort, EachSensorCodeOnTheStatusPinsLightsItsLamp)
     EXPECT_TRUE(WaitFor([&] { return Lamps(p) == "-----"; }, 5000)) << "no lamp for 127";
 }
 
+static std::string PortctlSays(const std::string& args, int* code = nullptr)
+{
+    std::string out;
+    int exitCode = RunTool("portctl.exe", args, &out);
+    if (code)
+        *code = exitCode;
+    return out;
+}
+
+static LRESULT Ask(HWND window, UINT message)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
+        return -1;
+    return static_cast<LRESULT>(result);
+}
+
+TEST_F(RealPort, PortctlAndTheVirtualBenchShowTheEmulatedPort)
+{
+    const std::string device = EmuDevice();
+    ASSERT_TRUE(EmuControl("status 95"));
+    EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == 95; }, 5000));
+    std::string out = PortctlSays("port");
+    EXPECT_NE(out.find("port r\xC3\xA9" "el " + device + " (ppdev)"), std::string::npos) << out;
+    EXPECT_EQ(out.find("defaut"), std::string::npos) << out;
+    EXPECT_EQ(PortctlSays("etat").substr(0, 2), "95");
+    int code = 0;
+    PortctlSays("etat 119", &code);
+    EXPECT_EQ(code, 1) << "real inputs cannot be forced";
+    EXPECT_EQ(EmuState("status"), "95");
+
+    Child bench;
+    ASSERT_TRUE(StartTool(bench, "vbench.exe", "", false));
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        window = TopWindowOfProcess(bench.process.dwProcessId, VBENCH_CLASS);
+        return window && IsWindowVisible(window);
+    }, 20000));
+    char title[512] = "";
+    EXPECT_TRUE(WaitFor([&] {
+        GetWindowTextA(window, title, sizeof title);
+        return std::string(title).find("port r\xE9" "el " + device) != std::string::npos;
+    }, 5000)) << title;
+    EXPECT_TRUE(WaitFor([&] { return Ask(window, VB_GET_STATUS) == 95; }, 5000));
+    HWND paperOut = GetDlgItem(window, IDC_SWITCH_FIRST + INPUT_PAPEROUT);
+    EXPECT_EQ(SendMessageA(paperOut, BM_GETCHECK, 0, 0), BST_CHECKED) << "the input as read";
+    EXPECT_FALSE(IsWindowEnabled(paperOut)) << "and not forceable";
+    Click(Control(S.program, LED3));
+    EXPECT_TRUE(WaitFor([&] { return Ask(window, VB_GET_LEDS) == 4; }, 5000)) << "the port's lines";
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(FinishTool(bench, 15000), 0);
+    ASSERT_TRUE(EmuControl("status 127"));
+    EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == 127; }, 5000));
+}
+
 // Faults: each in a session of its own, said on the console and in the
 // shared state, the program answering and every write journaled.
 class RealPortFault : public ::testing::Test {
@@ -248,6 +305,8 @@ TEST_F(RealPortFault, DeviceVanishingMidSession)
     Click(Control(S.program, LED3));
     ExpectFault(PORT_FAULT_DEVICE_LOST, "disparu");
     ExpectJournaledClick();
+    std::string out = PortctlSays("port");
+    EXPECT_NE(out.find("defaut : " + FaultText(S)), std::string::npos) << out;
     EXPECT_EQ(EmuValues(), before) << "nothing reached a vanished device";
     EXPECT_EQ(Tail(JournalData(S), before.size()).size(), 2 * LED3_WRITES.size()) << "both clicks journaled";
 }
