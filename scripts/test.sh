@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs every test under Wine and Xvfb.
+# Installs what is missing, builds, and runs every test: the native ones, then
+# those under Wine and Xvfb.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
@@ -16,6 +17,6 @@ if [ "$run_build" != "$build_root/i686" ]; then
     echo "the i686 build gets its static checks."
     ctest --test-dir "$build_root/i686" -L static --output-on-failure || status=1
 fi
-ctest --test-dir "$build_root/native" --output-on-failure --timeout 120 || status=1
+ctest --test-dir "$build_root/native" --output-on-failure --timeout 600 || status=1
 ctest --test-dir "$run_build" --output-on-failure --timeout 600 || status=1
 exit $status

@@ -9,6 +9,7 @@
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
+#include "unixcall.h"
 
 constexpr int ID_LED3 = 1002, ID_STATUS_BOX = 1022;
 constexpr DWORD START_MS = 20000, WAIT_MS = 5000;
@@ -107,4 +108,29 @@ TEST(PpdevClient, RingsASleepingHelperOnlyAndReportsItsLoss)
     size_t lost = text.find("ne répond plus");
     EXPECT_NE(lost, std::string::npos) << text;
     EXPECT_EQ(text.find("ne répond plus", lost + 1), std::string::npos) << "said once: " << text;
+}
+
+// A state file open to others is refused: the program says so, runs on a
+// private state, and nothing of it reaches the refused file.
+TEST(PpdevClient, StateFileOpenToOthersIsRefused)
+{
+    SimPortState* s = SimPortAttach();
+    const char* path = SimPortFilePath();
+    ASSERT_NE(path, nullptr) << "under Wine the state is a file";
+    long fd = UnixOpen(path, UNIX_O_RDWR | UNIX_O_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(UnixFchmod(fd, 0644), 0);
+    Program p;
+    HANDLE err = nullptr;
+    int64_t writes = SimPortWriteCount(s);
+    bool started = Launch(p, &err);
+    UnixFchmod(fd, 0600);
+    UnixClose(fd);
+    ASSERT_TRUE(started);
+    Click(Control(p, ID_LED3));
+    EXPECT_TRUE(Responds(p, WAIT_MS));
+    EXPECT_EQ(SimPortWriteCount(s), writes) << "the program's writes stay in its private state";
+    StopProgram(p);
+    std::string text = ReadAll(err);
+    EXPECT_NE(text.find("a les droits 644 au lieu de 600 : refusé"), std::string::npos) << text;
 }
