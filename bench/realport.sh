@@ -1,26 +1,47 @@
 #!/bin/sh
-# Figures of the real-port road: the native helper on the emulated parallel
-# port, driven as the library drives it, beside the simulated port's call in
-# the same run. Prints the table and keeps it in a file: the path given as
-# first argument, or realport-results.txt in build/native. About 20 s;
-# REALPORT_QUIET_S (default 5, three spells) and REALPORT_PASSES (default 300)
-# size it.
+# Figures of the real-port road on the emulated parallel port, each beside the
+# simulated port's in the same run, in two parts:
+#   1. the native helper driven by a native stand-in for the library's calls;
+#   2. the real library under Wine (realport_writer.exe) starting the helper
+#      itself, as the test bench would.
+# Prints the tables and keeps them in a file: the path given as first
+# argument, or realport-results.txt in the runnable build. About a minute;
+# REALPORT_QUIET_S (default 5, three quiet spells a part) and REALPORT_PASSES
+# (K2000 passes, default 300) size it.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build_root/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build_root/native" -j "$(nproc)" >/dev/null
+run_build=$("$root/scripts/build.sh" realport_writer)
 native=$build_root/native
-out=${1:-$native/realport-results.txt}
-runtime=$(mktemp -d "${TMPDIR:-/tmp}/travek-bench.XXXXXX")
-chmod 700 "$runtime"
-trap 'rm -rf "$runtime"' EXIT
+out=${1:-$run_build/realport-results.txt}
+quiet_s=${REALPORT_QUIET_S:-5}
+passes=${REALPORT_PASSES:-300}
+export REALPORT_QUIET_S=$quiet_s REALPORT_PASSES=$passes
+emuport="sh $root/tests/emuport/with-emuport.sh $native/tests/emuport/emuport"
+work=$(mktemp -d "${TMPDIR:-/tmp}/travek-bench.XXXXXX")
+mkdir -m 700 "$work/standin" "$work/sim" "$work/ppdev"
 mkdir -p "$(dirname "$out")"
-XDG_RUNTIME_DIR=$runtime sh "$root/tests/emuport/with-emuport.sh" "$native/tests/emuport/emuport" -- \
-    sh -c 'exec "$1" "$2" "$TRAVEK_EMUPORT/parport0" "$TRAVEK_EMUPORT/parport0.writes"' realport \
-    "$native/bench/realport/realport_bench" "$native/helper/travek-porthelper" >"$out.part"
+
+echo "Native stand-in for the library's calls, helper on the emulated port" >"$out.part"
+XDG_RUNTIME_DIR=$work/standin $emuport -- \
+    sh -c 'exec "$1" "$2" "$TRAVEK_EMUPORT/parport0" "$TRAVEK_EMUPORT/parport0.writes"' standin \
+    "$native/bench/realport/realport_bench" "$native/helper/travek-porthelper" >>"$out.part"
+
+. "$root/scripts/wine-env.sh"
+trap 'rm -rf "$work"; wine_cleanup' EXIT INT TERM
+writer="$run_build/bin/realport_writer.exe"
+sim_cost=$(XDG_RUNTIME_DIR=$work/sim TRAVEK_PORT=sim "$WINE" "$writer" $((quiet_s * 1000)) "$passes" | tr -d '\r')
+echo "" >>"$out.part"
+echo "The library under Wine (realport_writer.exe), helper on the emulated port" >>"$out.part"
+XDG_RUNTIME_DIR=$work/ppdev WINE=$WINE $emuport -- sh -c '
+    TRAVEK_PORT=$TRAVEK_EMUPORT/parport0 "$WINE" "$1" "$2" "$3" >"$5.part" && mv "$5.part" "$5" &
+    "$4" --watch "$TRAVEK_EMUPORT/parport0.writes" "$3" "$6" "$5"
+    status=$?
+    wait
+    exit $status' ppdev "$writer" $((quiet_s * 1000)) "$passes" "$native/bench/realport/realport_bench" \
+    "$work/call-cost" "$sim_cost" >>"$out.part"
 mv "$out.part" "$out"
 cat "$out"
 echo
-echo "Table written to $out"
+echo "Tables written to $out"

@@ -15,7 +15,7 @@ constexpr int BRIDGE_AWAKE_POLL_US = 20;         // timed wait between journal l
 constexpr int BRIDGE_AWAKE_WINDOW_US = 400;      // stay awake this long after the last write
 constexpr int BRIDGE_CLIENT_CHECK_US = 100000;   // how often client processes are looked at
 constexpr int BRIDGE_IDLE_EXIT_US = 2000000;     // end once no client has lived this long
-constexpr int BRIDGE_APPLY_BATCH = 64;           // journal entries copied at once
+constexpr int BRIDGE_APPLY_BATCH = 16;           // entries applied between two looks at the clock
 
 // Exit codes of the helper.
 constexpr int BRIDGE_EXIT_DONE = 0;     // no client left
@@ -41,13 +41,14 @@ struct BridgeTiming {
 // TRAVEK_HELPER_WINDOW_US override the awake poll and window (for tuning).
 BridgeTiming BridgeDefaultTiming();
 
-// Applies every complete journal entry from `applied` on: data writes go to
-// the device, others are passed over; `applied` and `wireWrites` advance
-// after each. Writes lost to wrap-around or torn entries are reported as a
-// fault and passed over. Returns the entries passed (>= 0), -1 with *err
-// set when the device failed, or BRIDGE_RETARGETED, applying nothing more,
-// when the state now asks for another device than this helper's (a new
-// session followed at once with another TRAVEK_PORT).
+// Applies the complete journal entries from `applied` on, at most
+// BRIDGE_APPLY_BATCH (the loop beats and reads the status between batches):
+// data writes go to the device, others are passed over; `applied` and
+// `wireWrites` advance after each. Writes lost to wrap-around or torn entries
+// are reported as a fault and passed over. Returns the entries passed (>= 0),
+// -1 with *err set when the device failed, or BRIDGE_RETARGETED, applying
+// nothing, when the state now asks for another device than this helper's (a
+// new session followed at once with another TRAVEK_PORT).
 constexpr int64_t BRIDGE_RETARGETED = -2;
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err);
 

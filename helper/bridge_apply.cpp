@@ -35,33 +35,27 @@ static bool TargetIsStill(PortState* s, const char* path)
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
 {
     JournalWrite batch[BRIDGE_APPLY_BATCH];
-    int64_t passed = 0;
-    for (;;) {
-        int64_t from = AtomicLoad(&s->applied);
-        int64_t next = from, lost = 0;
-        size_t n = PortStateCopyJournal(s, from, batch, BRIDGE_APPLY_BATCH, &next, &lost,
-                                        PortNativeSleep);
-        if (n > 0 && !TargetIsStill(s, dev->path))
-            return BRIDGE_RETARGETED;
-        if (lost > 0)
-            ReportLost(s, lost);
-        for (size_t i = 0; i < n; ++i) {
-            if (batch[i].port == PORT_DATA) {
-                int e = dev->writeData(dev->context, static_cast<uint8_t>(batch[i].value & DATA_MASK));
-                if (e != 0) {
-                    AtomicStore(&s->applied, batch[i].seq);  // this one never reached the wire
-                    *err = e;
-                    return -1;
-                }
-                AtomicAdd(&s->wireWrites, int64_t(1));
+    int64_t from = AtomicLoad(&s->applied);
+    int64_t next = from, lost = 0;
+    size_t n = PortStateCopyJournal(s, from, batch, BRIDGE_APPLY_BATCH, &next, &lost, PortNativeSleep);
+    if (n > 0 && !TargetIsStill(s, dev->path))
+        return BRIDGE_RETARGETED;
+    if (lost > 0)
+        ReportLost(s, lost);
+    for (size_t i = 0; i < n; ++i) {
+        if (batch[i].port == PORT_DATA) {
+            int e = dev->writeData(dev->context, static_cast<uint8_t>(batch[i].value & DATA_MASK));
+            if (e != 0) {
+                AtomicStore(&s->applied, batch[i].seq);  // this one never reached the wire
+                *err = e;
+                return -1;
             }
-            AtomicStore(&s->applied, batch[i].seq + 1);
+            AtomicAdd(&s->wireWrites, int64_t(1));
         }
-        AtomicStore(&s->applied, next);
-        passed += next - from;
-        if (n < static_cast<size_t>(BRIDGE_APPLY_BATCH))
-            return passed;
+        AtomicStore(&s->applied, batch[i].seq + 1);
     }
+    AtomicStore(&s->applied, next);
+    return next - from;
 }
 
 int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now)

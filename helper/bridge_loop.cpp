@@ -131,6 +131,8 @@ int BridgeRun(PortState* s, const BridgeDevice* dev, const BridgeTiming* t)
             c.nextClientCheck = now + t->clientCheck;
         }
         int64_t due = (c.nextStatus < c.nextClientCheck ? c.nextStatus : c.nextClientCheck) - now;
+        if (passed >= BRIDGE_APPLY_BATCH)
+            continue;  // behind: no wait before the next batch
         if (now - c.lastActivity < t->awakeWindow)
             ShortWait(t->awakePoll < due ? t->awakePoll : due);
         else

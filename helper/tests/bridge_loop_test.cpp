@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <chrono>
+#include <algorithm>
 #include <future>
 #include <thread>
 #include "fakedevice.h"
@@ -127,6 +128,33 @@ TEST(BridgeRun, NoSleepWhileAWriteCameAfterTheLastLookOrAWholeEntryWaits)
     EXPECT_FALSE(BridgeHasWork(s, 1));
     AtomicStore(&s->writes, int64_t(2));  // claimed, its entry not yet written:
     EXPECT_FALSE(BridgeHasWork(s, 2));    // its writer rings once it is
+    free(s);
+}
+
+TEST(BridgeRun, FarBehindASlowDeviceItStillBeatsAndReadsTheStatus)
+{
+    PortState* s = NewState();
+    FakeDevice d;
+    d.writeDelayUs = 1000;
+    BridgeDevice dev = FakeBridgeDevice(&d);
+    BridgeTiming t = FastTiming();
+    int slot = PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
+    const int count = 600;  // over half a second of device time
+    for (int i = 0; i < count; ++i)
+        PortStateAppend(s, PORT_DATA, static_cast<uint16_t>(i), PortNativeTicks);
+    auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
+    int64_t worstBeatAge = 0;
+    bool done = WaitFor([&] {
+        int64_t beat = AtomicLoad(&s->helperBeat);
+        if (beat > 0 && AtomicLoad(&s->applied) < count)
+            worstBeatAge = std::max(worstBeatAge, PortNativeTicks() - beat);
+        return AtomicLoad(&s->applied) == count;
+    });
+    EXPECT_TRUE(done);
+    EXPECT_LT(worstBeatAge, HELPER_LOST_MS * TICKS_PER_MS / 2);  // never near being taken for lost
+    PortStateFreeClient(s, slot);
+    ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
+    EXPECT_EQ(run.get(), BRIDGE_EXIT_DONE);
     free(s);
 }
 

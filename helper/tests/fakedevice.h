@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <mutex>
 #include <vector>
 #include "bridge.h"
@@ -18,11 +19,14 @@ struct FakeDevice {
     int failWriteAt = -1;  // index of the data write that fails with writeError
     int writeError = 0;
     int statusError = 0;   // every status read fails with this, when set
+    int writeDelayUs = 0;  // a slow device: each data write takes this long
 };
 
 inline int FakeWrite(void* context, uint8_t value)
 {
     FakeDevice* d = static_cast<FakeDevice*>(context);
+    if (d->writeDelayUs > 0)
+        usleep(static_cast<useconds_t>(d->writeDelayUs));
     std::lock_guard<std::mutex> g(d->lock);
     if (static_cast<int>(d->written.size()) == d->failWriteAt)
         return d->writeError;
