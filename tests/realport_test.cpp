@@ -13,6 +13,7 @@
 #include "emudevice.h"
 #include "realsession.h"
 #include "switches.h"
+#include "testwin.h"
 #include "vbench.h"
 
 static const int LED3 = 1002, K2000 = 1009, FONTAINE = 1011, STOP = 1017, SLIDER = 1018;
@@ -223,6 +224,23 @@ TEST_F(RealPort, PortctlAndTheVirtualBenchShowTheEmulatedPort)
     EXPECT_EQ(FinishTool(bench, 15000), 0);
     ASSERT_TRUE(EmuControl("status 127"));
     EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == 127; }, 5000));
+}
+
+// The session's bridge files as a second user meets them (checked by a
+// native script, since only Linux knows users and modes).
+TEST_F(RealPort, ASecondUserCannotReadChangeOrDriveThroughTheBridgeFiles)
+{
+    std::string stateFile = S.runtimeDir + "/" + PORTSTATE_DIR + "/" + PORTSTATE_FILE;
+    std::string result = S.runtimeDir + "/other-user.txt";
+    std::string script = LinuxPathOf(TestFolder()) + "other_user.sh";
+    std::string helper = LinuxPathOf(TestFolder()) + PORTHELPER_NAME;
+    int64_t applied = AtomicLoad(&S.state->applied);
+    ASSERT_TRUE(RunLinux("/bin/sh", "\"" + script + "\" \"" + stateFile + "\" \"" + helper + "\" \"" + result + "\""));
+    std::string text;
+    ASSERT_TRUE(WaitFor([&] { return !(text = EmuFileText(result)).empty(); }, 10000));
+    EXPECT_EQ(text, "file 600 0\nfolder 700 0\nread refused\nchange refused\nhelper 2\n");
+    EXPECT_EQ(AtomicLoad(&S.state->applied), applied) << "no helper of that user applied anything";
+    EXPECT_EQ(EmuState("claimed"), "1") << "this session's helper still holds the port";
 }
 
 // Faults: each in a session of its own, said on the console and in the

@@ -25,7 +25,17 @@ std::string WindowsPathOf(const std::string& linuxPath)
     return p;
 }
 
-static std::string ReadWhole(const std::string& linuxPath)
+std::string LinuxPathOf(const std::string& windowsPath)
+{
+    std::string p = windowsPath.size() >= 2 && (windowsPath[0] == 'Z' || windowsPath[0] == 'z') &&
+                            windowsPath[1] == ':' ? windowsPath.substr(2) : windowsPath;
+    for (char& c : p)
+        if (c == '\\')
+            c = '/';
+    return p;
+}
+
+std::string EmuFileText(const std::string& linuxPath)
 {
     std::string text;
     HANDLE f = CreateFileA(WindowsPathOf(linuxPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -55,7 +65,7 @@ bool EmuControl(const std::string& commands, int n)
 
 std::string EmuState(const std::string& key, int n)
 {
-    std::string text = ReadWhole(EmuDevice(n) + EMUPORT_CTL_SUFFIX);
+    std::string text = EmuFileText(EmuDevice(n) + EMUPORT_CTL_SUFFIX);
     std::string prefix = key + " ";
     for (size_t at = 0; at < text.size();) {
         size_t end = text.find('\n', at);
@@ -70,7 +80,7 @@ std::string EmuState(const std::string& key, int n)
 
 std::vector<EmuWrite> EmuRecord(size_t from, int n)
 {
-    std::string text = ReadWhole(EmuDevice(n) + EMUPORT_WRITES_SUFFIX);
+    std::string text = EmuFileText(EmuDevice(n) + EMUPORT_WRITES_SUFFIX);
     std::vector<EmuWrite> record;
     for (size_t at = from * EMUPORT_RECORD_LINE; at + EMUPORT_RECORD_LINE <= text.size();
          at += EMUPORT_RECORD_LINE) {

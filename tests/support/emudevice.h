@@ -20,6 +20,10 @@ std::string EmuMount();
 std::string EmuDevice(int n = 0);
 // The Windows path (Z:\...) of a Linux path.
 std::string WindowsPathOf(const std::string& linuxPath);
+// The Linux path of a Windows path on Z: (as this process's folder).
+std::string LinuxPathOf(const std::string& windowsPath);
+// A whole text file by its Linux path, "" if absent.
+std::string EmuFileText(const std::string& linuxPath);
 // Sends commands to device N's control file; false if refused.
 bool EmuControl(const std::string& commands, int n = 0);
 // A value of the device's state ("fault", "claimed", "opens" ...), "" if absent.
