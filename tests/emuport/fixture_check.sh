@@ -2,7 +2,7 @@
 # Checks the fixture: the command runs with the mount answering and its exit
 # status comes back; afterwards nothing is left (mount, folder, server), also
 # when the fixture itself is killed outright; a server that cannot start fails
-# the fixture at once.
+# the fixture at once; a mount the machine refuses skips the command.
 fixture=$1
 server=$2
 fail() { echo "FAIL: $*"; exit 1; }
@@ -43,4 +43,15 @@ sh "$fixture" /bin/false -- true >/dev/null 2>&1
 status=$?
 [ $status -ne 0 ] && [ $status -ne 77 ] || fail "a server that cannot start gave status $status"
 [ $(( $(date +%s) - start )) -lt 10 ] || fail "a server that cannot start held the fixture"
+# A machine where the mount is refused: the command is skipped, not passed.
+fake=$(mktemp)
+printf '#!/bin/sh\necho "fuse: device not found, try '"'"'modprobe fuse'"'"' first" >&2\nexit 1\n' >"$fake"
+chmod +x "$fake"
+sh "$fixture" "$fake" -- sh -c 'echo ran' >"$out" 2>&1
+status=$?
+rm -f "$fake"
+[ $status -eq 77 ] || fail "a refused mount gave status $status instead of 77 (skip)"
+grep -q "^SKIP: " "$out" || fail "a refused mount said no SKIP line"
+grep -qx "ran" "$out" && fail "the command ran without the mount"
+
 echo "fixture: status passed through, cleaned up after a normal end and after a kill"
