@@ -66,17 +66,25 @@ bool ConsoleSays(RealSession& s, const std::string& words, DWORD timeoutMs)
     return ReadUntil(s.child, &s.console, words, timeoutMs);
 }
 
-std::vector<int> JournalData(RealSession& s)
+std::vector<JournalWrite> JournalDataWrites(RealSession& s)
 {
-    std::vector<int> values;
     int64_t total = PortStateWriteCount(s.state);
     std::vector<JournalWrite> w(static_cast<size_t>(total));
     int64_t next = 0, dropped = 0;
     size_t n = PortStateCopyJournal(s.state, 0, w.data(), w.size(), &next, &dropped,
                                     [](int ms) { Sleep(ms); });
+    std::vector<JournalWrite> data;
     for (size_t i = 0; i < n; i++)
         if (w[i].port == PORT_DATA)
-            values.push_back(w[i].value & 0xFF);
+            data.push_back(w[i]);
+    return data;
+}
+
+std::vector<int> JournalData(RealSession& s)
+{
+    std::vector<int> values;
+    for (const JournalWrite& w : JournalDataWrites(s))
+        values.push_back(w.value & 0xFF);
     return values;
 }
 

@@ -28,7 +28,8 @@ bool StartRealSession(RealSession& s, const std::string& target);
 void StopRealSession(RealSession& s);
 // Reads the console until `words` appear or the time is up.
 bool ConsoleSays(RealSession& s, const std::string& words, DWORD timeoutMs);
-// The journaled data writes, low eight bits, in order.
+// The journaled data writes in order, and their values' low eight bits.
+std::vector<JournalWrite> JournalDataWrites(RealSession& s);
 std::vector<int> JournalData(RealSession& s);
 // Waits until every journaled write has been applied by the helper.
 bool AllApplied(RealSession& s, DWORD timeoutMs);
