@@ -143,6 +143,7 @@ static void Publish(SimPortState* s, const PortConfig& c)
 static const PortBackend* Choose()
 {
     SimPortState* s = SimPortAttach();
+    g_echoedFaults = AtomicLoad(&s->faults);  // faults of earlier sessions are not this program's to say
     PortConfig c;
     LoadConfig(&c);
     if (const char* e = SimPortAttachError()) {

@@ -173,7 +173,7 @@ static bool SweepClients(SimPortState* s)
 static bool HelperBeats(SimPortState* s)
 {
     uint32_t state = AtomicLoad(&s->helperState);
-    if (state != HELPER_STARTING && state != HELPER_AWAKE && state != HELPER_SLEEPING)
+    if (!PortStateHeaderOk(s) || (state != HELPER_STARTING && state != HELPER_AWAKE && state != HELPER_SLEEPING))
         return false;
     int64_t age = SimPortNow() - AtomicLoad(&s->helperBeat);
     return age >= 0 && age < s->frequency * HELPER_LOST_MS / 1000;
@@ -200,9 +200,11 @@ static SimPortState* AttachWineFile()
     Lock();
     // A session whose every user has gone starts clean, as a named section
     // vanishes with its last user; one in use is only repaired if need be.
-    bool live = PortStateValid(s) && (SweepClients(s) || HelperBeats(s));
+    bool live = SweepClients(s) || HelperBeats(s);
     if (!live)
         PortStateInit(s, Frequency(), 0);
+    else
+        PortStateRepair(s, Frequency());
     g_clientSlot = PortStateTakeClient(s, static_cast<int32_t>(UnixGetPid()),
                                        static_cast<int32_t>(GetCurrentProcessId()), SimPortNow());
     Unlock();

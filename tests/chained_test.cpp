@@ -30,9 +30,10 @@ static void SetVariable(const char* name, const char* value)
     SetEnvironmentVariableA(name, value);  // null removes it
 }
 
-static bool Launch(PortRun& r, const std::string& port, const char* base)
+// Starts the program with the two variables (null: unset).
+static bool Launch(PortRun& r, const char* port, const char* base)
 {
-    SetVariable("TRAVEK_PORT", port.c_str());
+    SetVariable("TRAVEK_PORT", port);
     SetVariable("TRAVEK_PORT_BASE", base);
     SECURITY_ATTRIBUTES sa = { sizeof sa, nullptr, TRUE };
     HANDLE errWrite = nullptr;
@@ -106,7 +107,7 @@ TEST_P(ChainedTest, EveryWriteForwardedInOrderAtTheMappedAddress)
     char baseText[16];
     wsprintfA(baseText, "0x%X", base);
     PortRun r;
-    ASSERT_TRUE(Launch(r, TestFolder() + CHAINTEST_DLL, base == 0x378 ? nullptr : baseText));
+    ASSERT_TRUE(Launch(r, (TestFolder() + CHAINTEST_DLL).c_str(), base == 0x378 ? nullptr : baseText));
     SimPortState* s = SimPortAttach();
     EXPECT_EQ(s->backend, PORT_BACKEND_CHAINED);
     EXPECT_EQ(s->base, base);
@@ -194,7 +195,7 @@ TEST(ChainedFaults, EachFaultSaysWhyAndLosesNothing)
         SCOPED_TRACE(c.name);
         LONG chainCalls = ChainLogAttach()->calls;
         PortRun r;
-        ASSERT_TRUE(Launch(r, c.port, c.base)) << "the program starts and answers";
+        ASSERT_TRUE(Launch(r, c.port.c_str(), c.base)) << "the program starts and answers";
         SimPortState* s = SimPortAttach();
         EXPECT_EQ(s->fault, c.code);
         EXPECT_NE(FaultText().find(c.words), std::string::npos) << FaultText();
@@ -211,4 +212,45 @@ TEST(ChainedFaults, EachFaultSaysWhyAndLosesNothing)
         EXPECT_EQ(Count(err, FaultText()), 1u) << "said once on stderr: " << err;
     }
     DeleteFileA((TestFolder() + "copie-du-port.dll").c_str());
+}
+
+// The file beside the DLL, for people who cannot set a variable; the variable wins.
+class ConfigFile : public ::testing::Test {
+protected:
+    std::string path = TestFolder() + "travek-port.conf";
+    void Write(const std::string& text)
+    {
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD done;
+        WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+        CloseHandle(f);
+    }
+    void TearDown() override { DeleteFileA(path.c_str()); }
+};
+
+TEST_F(ConfigFile, ChoosesTheLibraryAndBaseUnlessTheVariableSays)
+{
+    Write("# the bench's card\r\nTRAVEK_PORT = " + TestFolder() + CHAINTEST_DLL + "\r\nTRAVEK_PORT_BASE=0x278\r\n");
+    LONG from = ChainLogAttach()->calls;
+    PortRun r;
+    ASSERT_TRUE(Launch(r, nullptr, nullptr));
+    SimPortState* s = SimPortAttach();
+    EXPECT_EQ(s->backend, PORT_BACKEND_CHAINED);
+    EXPECT_EQ(s->base, 0x278u);
+    Click(Control(r.program, ID_LED3));
+    std::vector<ChainCall> w = ChainWrites(from);
+    ASSERT_FALSE(w.empty());
+    EXPECT_EQ(w.back().port, 0x278);
+    EXPECT_EQ(w.back().value, 4);
+    EXPECT_EQ(Finish(r), "");
+
+    ASSERT_TRUE(Launch(r, "sim", nullptr));
+    EXPECT_EQ(s->backend, PORT_BACKEND_SIMULATED) << "the variable wins";
+    EXPECT_EQ(Finish(r), "");
+
+    Write("TRAVEK_PORT=sim\nTRAVEK_PORT_BAS=0x278\n");
+    ASSERT_TRUE(Launch(r, nullptr, nullptr));
+    EXPECT_EQ(s->fault, PORT_FAULT_CONFIG);
+    EXPECT_EQ(FaultText(), "travek-port.conf, ligne 2 : nom inconnu « TRAVEK_PORT_BAS » (TRAVEK_PORT ou TRAVEK_PORT_BASE)");
+    EXPECT_EQ(Count(Finish(r), FaultText()), 1u);
 }
