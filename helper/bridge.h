@@ -8,8 +8,14 @@
 #include <stdint.h>
 #include "portstate.h"
 
-// Timing, in microseconds unless named otherwise. The defaults come from
-// measurements on the target machine; see BridgeDefaultTiming.
+// Timing, in microseconds unless named otherwise. The trade-off: a write
+// must reach the device within 100 us, yet the library must almost never
+// make a system call and the helper must cost little. So after a write the
+// helper stays awake for a short window, looking at the journal every
+// BRIDGE_AWAKE_POLL_US with a timed wait (each wake costs it some 15 us of
+// processor on a virtual machine): the writes of one K2000 pass, 20 to 90 us
+// apart, then need no doorbell, and the library rings about once a pass.
+// Quiet, it sleeps on the doorbell, waking only for the status read.
 constexpr int BRIDGE_STATUS_PERIOD_US = 1900;    // status read at least this often (limit 2 ms)
 constexpr int BRIDGE_AWAKE_POLL_US = 20;         // timed wait between journal looks while awake
 constexpr int BRIDGE_AWAKE_WINDOW_US = 400;      // stay awake this long after the last write

@@ -83,40 +83,6 @@ TEST(BridgeRun, SleepsWakesOnTheDoorbellFollowsTheStatusAndEndsWithoutClients)
     free(s);
 }
 
-TEST(BridgeRun, AWriterRacingTheSleepLosesNoWakeUp)
-{
-    PortState* s = NewState();
-    FakeDevice d;
-    BridgeDevice dev = FakeBridgeDevice(&d);
-    BridgeTiming t = FastTiming();
-    t.awakeWindow = 0;  // sleep after every write: the race window at its widest
-    // Nothing else wakes the loop for seconds: a lost wake-up shows as a stall.
-    t.statusPeriod = 1500 * TICKS_PER_MS;
-    t.clientCheck = 1500 * TICKS_PER_MS;
-    const auto stall = std::chrono::milliseconds(1000);
-    int slot = PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
-    auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
-
-    const int count = 3000;
-    std::vector<uint8_t> expected;
-    for (int i = 0; i < count; ++i) {
-        WriteAndRing(s, static_cast<uint16_t>(i));
-        expected.push_back(static_cast<uint8_t>(i));
-        if (i % 3 == 0)
-            std::this_thread::yield();
-        if (i % 100 == 0) {  // each hundredth write waits for its application
-            ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->applied) == i + 1; }, stall)) << i;
-        }
-    }
-    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->applied) == count; }, stall));
-    PortStateFreeClient(s, slot);
-    ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
-    EXPECT_EQ(run.get(), BRIDGE_EXIT_DONE);
-    std::lock_guard<std::mutex> g(d.lock);
-    EXPECT_EQ(d.written, expected);
-    free(s);
-}
-
 TEST(BridgeRun, NoSleepWhileAWriteCameAfterTheLastLookOrAWholeEntryWaits)
 {
     PortState* s = NewState();

@@ -83,22 +83,6 @@ TEST(BridgeApply, FallingAJournalBehindReportsTheLossAndGoesOnFromTheOldest)
     free(s);
 }
 
-TEST(BridgeApply, AnUnfinishedNewestEntryWaitsForItsWriter)
-{
-    PortState* s = NewState();
-    FakeDevice d;
-    BridgeDevice dev = FakeBridgeDevice(&d);
-    PortStateAppend(s, PORT_DATA, 7, PortNativeTicks);
-    // A writer that claimed the next number and has not finished its entry.
-    AtomicStore(&s->journal[1].stamp, int64_t(2 * 1 + 1));
-    AtomicStore(&s->writes, int64_t(2));
-    int err = 0;
-    EXPECT_EQ(BridgeApply(s, &dev, &err), 1);
-    EXPECT_EQ(AtomicLoad(&s->applied), 1);
-    EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_NONE));
-    free(s);
-}
-
 TEST(BridgeState, StatusReadIsStampedAndOtherHelpersAreRecognised)
 {
     PortState* s = NewState();
