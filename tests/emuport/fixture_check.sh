@@ -7,7 +7,7 @@ fixture=$1
 server=$2
 fail() { echo "FAIL: $*"; exit 1; }
 unserved() {  # waits (bounded) until no mount or server of the folder $1 is left
-    for _ in $(seq 50); do
+    for _ in $(seq 100); do
         if ! grep -q " $1 " /proc/mounts && ! pgrep -f "emuport $1\$" >/dev/null; then
             return 0
         fi
@@ -28,10 +28,10 @@ unserved "$dir" && [ ! -e "$dir" ] || fail "$dir left behind after a normal end"
 
 sh "$fixture" "$server" -- sh -c 'echo "$TRAVEK_EMUPORT"; echo $$; exec sleep 30' >"$out" &
 fixture_pid=$!
-for _ in $(seq 50); do [ "$(wc -l <"$out")" -ge 2 ] && break; sleep 0.1; done
+for _ in $(seq 200); do [ "$(wc -l <"$out")" -ge 2 ] && break; sleep 0.1; done
 dir=$(head -n 1 "$out")
 command_pid=$(sed -n 2p "$out")
-[ -n "$dir" ] || fail "the command did not start"
+[ -n "$command_pid" ] || { kill "$fixture_pid"; fail "the command did not start within 20 s"; }
 kill -9 "$fixture_pid"
 [ -n "$command_pid" ] && kill "$command_pid" 2>/dev/null
 unserved "$dir" || fail "$dir mounted or served after the fixture was killed"
