@@ -52,7 +52,10 @@ BridgeTiming BridgeDefaultTiming();
 // data writes go to the device, others are passed over; `applied` and
 // `wireWrites` advance after each. Writes lost to wrap-around or torn entries
 // are reported as a fault and passed over. Returns the entries passed (>= 0),
-// or -1 with *err set when the device failed.
+// -1 with *err set when the device failed, or BRIDGE_RETARGETED, applying
+// nothing, when the state now asks for another device than this helper's (a
+// new session followed at once with another TRAVEK_PORT).
+constexpr int64_t BRIDGE_RETARGETED = -2;
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err);
 
 // Reads the status register into the state and beats. 0 or an errno.

@@ -18,12 +18,28 @@ static void ReportLost(PortState* s, int64_t lost)
     PortStateFault(s, PORT_FAULT_HELPER_LOST, text, PortNativeTicks());
 }
 
+// The target is set before the first write that wants it is journaled, so
+// looking after copying entries tells whom they are for.
+static bool TargetIsStill(PortState* s, const char* path)
+{
+    for (int i = 0; i < PORTSTATE_TEXT; ++i) {
+        char c = AtomicLoad(&s->target[i]);
+        if (c != path[i])
+            return false;
+        if (c == '\0')
+            return true;
+    }
+    return false;
+}
+
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
 {
     JournalWrite batch[BRIDGE_APPLY_BATCH];
     int64_t from = AtomicLoad(&s->applied);
     int64_t next = from, lost = 0;
     size_t n = PortStateCopyJournal(s, from, batch, BRIDGE_APPLY_BATCH, &next, &lost, PortNativeSleep);
+    if (n > 0 && !TargetIsStill(s, dev->path))
+        return BRIDGE_RETARGETED;
     if (lost > 0)
         ReportLost(s, lost);
     for (size_t i = 0; i < n; ++i) {

@@ -111,6 +111,8 @@ int BridgeRun(PortState* s, const BridgeDevice* dev, const BridgeTiming* t)
         int64_t seenWrites = AtomicLoad(&s->writes);
         int err = 0;
         int64_t passed = BridgeApply(s, dev, &err);
+        if (passed == BRIDGE_RETARGETED)
+            break;  // the library starts a helper for the new device
         if (passed < 0)
             return Fail(s, dev, err);
         now = PortNativeTicks();

@@ -218,6 +218,7 @@ int main(int argc, char** argv)
     if (!mountDir)
         return Usage();
     InitDevices(devices, claimWait);
+    ClaimInterrupted = [] { return fuse_interrupted() != 0; };
     prctl(PR_SET_PDEATHSIG, SIGTERM);
 
     fuse_operations ops{};
@@ -234,7 +235,7 @@ int main(int argc, char** argv)
     ops.ioctl = OnIoctl;
     // Foreground, allow_other so that a second user's open reaches the mode
     // check, auto_unmount so that a dead server leaves no stale mount.
-    char opts[] = "fsname=emuport,allow_other,auto_unmount,max_threads=16";
+    char opts[] = "fsname=emuport,allow_other,auto_unmount";
     char fg[] = "-f", o[] = "-o";
     char* fuseArgv[] = {argv[0], fg, o, opts, const_cast<char*>(mountDir), nullptr};
     return fuse_main(5, fuseArgv, &ops, nullptr);

@@ -39,7 +39,7 @@ trap 'exit 143' TERM
 "$server" $options "$dir" >"$log" 2>&1 &
 pid=$!
 ready=""
-for _ in $(seq 50); do
+for _ in $(seq 150); do  # 15 s: a loaded machine starts the server slowly
     if ! kill -0 "$pid" 2>/dev/null; then break; fi
     if mountpoint -q "$dir" && timeout 2 grep -q '^device ' "$dir/parport0.ctl" 2>/dev/null; then
         ready=1
@@ -51,7 +51,7 @@ if [ -z "$ready" ]; then
     cat "$log" >&2
     grep -qiE '/dev/fuse|mount failed|device not found|not permitted|permission denied' "$log" &&
         skip "the mount was refused (see above)"
-    echo "The emulated parallel port did not answer within 5 s." >&2
+    echo "The emulated parallel port did not answer within 15 s." >&2
     exit 1
 fi
 TRAVEK_EMUPORT=$dir "$@"

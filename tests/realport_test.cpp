@@ -1,0 +1,404 @@
+// The real program on the emulated parallel port, end to end under Wine:
+// TRAVEK_PORT names an emulated ppdev device, the library starts the native
+// helper, and what the program writes is read back from the device's record
+// of data writes and compared with the shared state's journal; the status
+// pins and the faults are set through the device's control file. Each
+// session has its own runtime folder, so its own state and helper. Runs
+// inside the emulated port's fixture (with-emuport.sh).
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+#include "emudevice.h"
+#include "realsession.h"
+#include "switches.h"
+#include "testwin.h"
+#include "vbench.h"
+
+static const int LED3 = 1002, K2000 = 1009, FONTAINE = 1011, STOP = 1017, SLIDER = 1018;
+static const int NUMBER_BOX = 1019, ENVOI = 1020, STATUS_TEXT = 1022;
+static const int SENSOR_IDS[5] = { 1012, 1013, 1014, 1015, 1016 };
+static const DWORD WIRE_WAIT_MS = 5000;     // for writes to reach the device
+static const DWORD HELPER_END_MS = 8000;    // for a helper without programs to let the port go
+static const DWORD FAULT_WAIT_MS = 6000;    // for a fault to be said (a busy port takes 2 s)
+static const std::vector<int> LED3_WRITES = { 0, 0, 4 };
+
+static HANDLE SensorIdle, SensorActive;  // the program's lamp pictures
+
+static HANDLE ImageOf(const Program& p, int id)
+{
+    return reinterpret_cast<HANDLE>(SendMessageA(Control(p, id), BM_GETIMAGE, IMAGE_BITMAP, 0));
+}
+
+// "a" for the active lamp, "-" for idle ones, "?" otherwise.
+static std::string Lamps(const Program& p)
+{
+    std::string s;
+    for (int id : SENSOR_IDS) {
+        HANDLE h = ImageOf(p, id);
+        s += h && h == SensorActive ? 'a' : h == SensorIdle ? '-' : '?';
+    }
+    return s;
+}
+
+// Waits until the device has recorded `count` writes after `mark`; the values.
+static std::vector<int> WireAfter(size_t mark, size_t count, int device = 0)
+{
+    WaitFor([&] { return EmuRecord(mark, device).size() >= count; }, WIRE_WAIT_MS);
+    return EmuValues(mark, device);
+}
+
+static std::vector<int> Tail(const std::vector<int>& v, size_t from)
+{
+    return from <= v.size() ? std::vector<int>(v.begin() + from, v.end()) : std::vector<int>();
+}
+
+// No helper of an earlier session holds the emulated ports any more.
+static bool PortsFree()
+{
+    return WaitFor([] { return EmuState("claimed", 0) == "0" && EmuState("claimed", 1) == "0"; }, HELPER_END_MS);
+}
+
+static bool NotInFixture()
+{
+    return EmuMount().empty();
+}
+
+// The wire: one session for the suite; after each test the device's record
+// equals the journal's data writes.
+class RealPort : public ::testing::Test {
+protected:
+    static RealSession S;
+    static void SetUpTestSuite()
+    {
+        if (NotInFixture())
+            return;
+        ASSERT_TRUE(PortsFree());
+        ASSERT_TRUE(EmuControl("normal\nstatus 127\nclear"));
+        ASSERT_TRUE(StartRealSession(S, EmuDevice()));
+        SensorIdle = ImageOf(S.program, SENSOR_IDS[0]);
+    }
+    static void TearDownTestSuite() { StopRealSession(S); }
+    void SetUp() override
+    {
+        if (NotInFixture())
+            GTEST_SKIP() << "run inside with-emuport.sh";
+        ASSERT_TRUE(Responds(S.program, 10000));
+    }
+    void TearDown() override
+    {
+        if (NotInFixture())
+            return;
+        ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+        EXPECT_EQ(EmuValues(), JournalData(S)) << "the wire got the journal exactly";
+        EXPECT_EQ(AtomicLoad(&S.state->fault), uint32_t(PORT_FAULT_NONE)) << FaultText(S);
+    }
+};
+RealSession RealPort::S;
+
+TEST_F(RealPort, StartupZeroLedEnvoiAndFontaineReachTheWireWithEveryZero)
+{
+    EXPECT_EQ(WireAfter(0, 1), (std::vector<int>{ 0 })) << "the start-up write";
+    EXPECT_EQ(EmuState("claimed"), "1") << "the helper holds the port";
+    EXPECT_EQ(AtomicLoad(&S.state->backend), uint32_t(PORT_BACKEND_PPDEV));
+
+    size_t mark = EmuRecord().size();
+    Click(Control(S.program, LED3));
+    EXPECT_EQ(WireAfter(mark, 3), LED3_WRITES);
+
+    struct Case { const char* text; int wire; } cases[] = { { "200", 200 }, { "300", 44 }, { "65535", 255 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        TypeText(Control(S.program, NUMBER_BOX), c.text);
+        mark = EmuRecord().size();
+        Click(Control(S.program, ENVOI));
+        EXPECT_EQ(WireAfter(mark, 2), (std::vector<int>{ 0, c.wire })) << "the low eight bits";
+    }
+
+    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 0);
+    mark = EmuRecord().size();
+    Click(Control(S.program, FONTAINE));
+    EXPECT_EQ(WireAfter(mark, 8), (std::vector<int>{ 0, 24, 0, 36, 0, 66, 0, 129 }));
+    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 100);
+}
+
+TEST_F(RealPort, K2000PassesAtDelayZeroReachTheWireWhole)
+{
+    const int sweep[16] = { 1, 2, 4, 8, 16, 32, 64, 128, 128, 64, 32, 16, 8, 4, 2, 1 };
+    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 0);
+    size_t mark = EmuRecord().size();
+    Click(Control(S.program, K2000));
+    ASSERT_TRUE(WaitFor([&] { return EmuRecord().size() >= mark + 3 * 32; }, WIRE_WAIT_MS));
+    Click(Control(S.program, STOP));
+    ASSERT_TRUE(Responds(S.program, 10000));
+    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+    std::vector<int> wire = EmuValues(mark);
+    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 100);
+
+    ASSERT_GE(wire.size(), 3u * 32 + 2);
+    EXPECT_EQ(wire[wire.size() - 2], 0) << "Stop clears";
+    EXPECT_EQ(wire[wire.size() - 1], 0);
+    size_t passes = (wire.size() - 2) / 32;
+    ASSERT_EQ(passes * 32 + 2, wire.size()) << "whole passes only";
+    for (size_t i = 0; i < passes * 32; i += 2) {
+        ASSERT_EQ(wire[i], 0) << "write " << i;
+        ASSERT_EQ(wire[i + 1], sweep[(i / 2) % 16]) << "write " << i + 1;
+    }
+
+    // One clock on both sides: each write reaches the device after its call.
+    std::vector<EmuWrite> device = EmuRecord();
+    std::vector<JournalWrite> journal = JournalDataWrites(S);
+    ASSERT_EQ(device.size(), journal.size());
+    std::vector<int64_t> delays;
+    for (size_t i = mark; i < device.size(); i++) {
+        ASSERT_GE(device[i].ticks, journal[i].ticks) << "write " << i;
+        delays.push_back(device[i].ticks - journal[i].ticks);
+    }
+    std::sort(delays.begin(), delays.end());
+    printf("call to device, K2000 at delay 0: median %.1f us, p99 %.1f us (%zu writes; not a benchmark)\n",
+           delays[delays.size() / 2] / 10.0, delays[delays.size() * 99 / 100] / 10.0, delays.size());
+}
+
+TEST_F(RealPort, EachSensorCodeOnTheStatusPinsLightsItsLamp)
+{
+    const Program& p = S.program;
+    struct Case { int status; const char* lamps; } cases[] = {
+        { 119, "a----" }, { 111, "-a---" }, { 95, "--a--" }, { 255, "---a-" }, { 63, "----a" },
+    };
+    for (int i = 0; i < 5; i++) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.status);
+        ASSERT_TRUE(EmuControl("status " + std::to_string(c.status)));
+        EXPECT_TRUE(WaitFor([&] { return TextOf(Control(p, STATUS_TEXT)) == std::to_wstring(c.status); }, 5000));
+        EXPECT_TRUE(WaitFor([&] {
+            HANDLE h = ImageOf(p, SENSOR_IDS[i]);
+            if (h && h != SensorIdle)
+                SensorActive = h;
+            return Lamps(p) == c.lamps;
+        }, 5000)) << Lamps(p);
+        EXPECT_EQ(AtomicLoad(&S.state->status), c.status) << "the shared state shows the pins";
+    }
+    ASSERT_TRUE(EmuControl("status 127"));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(p, STATUS_TEXT)) == L"127"; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return Lamps(p) == "-----"; }, 5000)) << "no lamp for 127";
+}
+
+static std::string PortctlSays(const std::string& args, int* code = nullptr)
+{
+    std::string out;
+    int exitCode = RunTool("portctl.exe", args, &out);
+    if (code)
+        *code = exitCode;
+    return out;
+}
+
+static LRESULT Ask(HWND window, UINT message)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
+        return -1;
+    return static_cast<LRESULT>(result);
+}
+
+TEST_F(RealPort, PortctlAndTheVirtualBenchShowTheEmulatedPort)
+{
+    const std::string device = EmuDevice();
+    ASSERT_TRUE(EmuControl("status 95"));
+    EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == 95; }, 5000));
+    std::string out = PortctlSays("port");
+    EXPECT_NE(out.find("port r\xC3\xA9" "el " + device + " (ppdev)"), std::string::npos) << out;
+    EXPECT_EQ(out.find("defaut"), std::string::npos) << out;
+    EXPECT_EQ(PortctlSays("etat").substr(0, 2), "95");
+    int code = 0;
+    PortctlSays("etat 119", &code);
+    EXPECT_EQ(code, 1) << "real inputs cannot be forced";
+    EXPECT_EQ(EmuState("status"), "95");
+
+    Child bench;
+    ASSERT_TRUE(StartTool(bench, "vbench.exe", "", false));
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        window = TopWindowOfProcess(bench.process.dwProcessId, VBENCH_CLASS);
+        return window && IsWindowVisible(window);
+    }, 20000));
+    char title[512] = "";
+    EXPECT_TRUE(WaitFor([&] {
+        GetWindowTextA(window, title, sizeof title);
+        return std::string(title).find("port r\xE9" "el " + device) != std::string::npos;
+    }, 5000)) << title;
+    EXPECT_TRUE(WaitFor([&] { return Ask(window, VB_GET_STATUS) == 95; }, 5000));
+    HWND paperOut = GetDlgItem(window, IDC_SWITCH_FIRST + INPUT_PAPEROUT);
+    EXPECT_EQ(SendMessageA(paperOut, BM_GETCHECK, 0, 0), BST_CHECKED) << "the input as read";
+    EXPECT_FALSE(IsWindowEnabled(paperOut)) << "and not forceable";
+    Click(Control(S.program, LED3));
+    EXPECT_TRUE(WaitFor([&] { return Ask(window, VB_GET_LEDS) == 4; }, 5000)) << "the port's lines";
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(FinishTool(bench, 15000), 0);
+    ASSERT_TRUE(EmuControl("status 127"));
+    EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == 127; }, 5000));
+}
+
+// The session's bridge files as a second user meets them (checked by a
+// native script, since only Linux knows users and modes).
+TEST_F(RealPort, ASecondUserCannotReadChangeOrDriveThroughTheBridgeFiles)
+{
+    std::string stateFile = S.runtimeDir + "/" + PORTSTATE_DIR + "/" + PORTSTATE_FILE;
+    std::string result = S.runtimeDir + "/other-user.txt";
+    std::string script = LinuxPathOf(TestFolder()) + "other_user.sh";
+    std::string helper = LinuxPathOf(TestFolder()) + PORTHELPER_NAME;
+    int64_t applied = AtomicLoad(&S.state->applied);
+    ASSERT_TRUE(RunLinux("/bin/sh", "\"" + script + "\" \"" + stateFile + "\" \"" + helper + "\" \"" + result + "\""));
+    std::string text;
+    ASSERT_TRUE(WaitFor([&] { return !(text = EmuFileText(result)).empty(); }, 10000));
+    EXPECT_EQ(text, "file 600 0\nfolder 700 0\nread refused\nchange refused\nhelper 2\n");
+    EXPECT_EQ(AtomicLoad(&S.state->applied), applied) << "no helper of that user applied anything";
+    EXPECT_EQ(EmuState("claimed"), "1") << "this session's helper still holds the port";
+}
+
+// Faults: each in a session of its own, said on the console and in the
+// shared state, the program answering and every write journaled.
+class RealPortFault : public ::testing::Test {
+protected:
+    RealSession S;
+    void SetUp() override
+    {
+        if (NotInFixture())
+            GTEST_SKIP() << "run inside with-emuport.sh";
+        ASSERT_TRUE(PortsFree());
+        ASSERT_TRUE(EmuControl("normal\nstatus 127\nmode 660\nclear"));
+    }
+    void TearDown() override
+    {
+        StopRealSession(S);
+        EmuControl("normal\nmode 660");
+    }
+    // The fault is said on the console and is the state's current fault.
+    void ExpectFault(PortFaultCode code, const char* words)
+    {
+        EXPECT_TRUE(ConsoleSays(S, words, FAULT_WAIT_MS)) << "console: " << S.console;
+        EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->fault) == uint32_t(code); }, FAULT_WAIT_MS))
+            << AtomicLoad(&S.state->fault) << " " << FaultText(S);
+        EXPECT_NE(FaultText(S).find(words), std::string::npos) << FaultText(S);
+    }
+    // A click during the fault: the program answers and the journal keeps it.
+    void ExpectJournaledClick()
+    {
+        size_t before = JournalData(S).size();
+        Click(Control(S.program, LED3));
+        EXPECT_TRUE(Responds(S.program, 1000));
+        EXPECT_EQ(Tail(JournalData(S), before), LED3_WRITES);
+    }
+};
+
+TEST_F(RealPortFault, NoSuchDevice)
+{
+    ASSERT_TRUE(StartRealSession(S, EmuMount() + "/parport7"));
+    ExpectFault(PORT_FAULT_NO_DEVICE, "introuvable");
+    ExpectJournaledClick();
+}
+
+TEST_F(RealPortFault, PermissionDeniedSaysHowToFixIt)
+{
+    ASSERT_TRUE(EmuControl("mode 000"));
+    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
+    ExpectFault(PORT_FAULT_PERMISSION, "groupe lp");
+    ExpectJournaledClick();
+    EXPECT_TRUE(EmuRecord().empty());
+}
+
+TEST_F(RealPortFault, PortHeldByAnotherProgramNeverBlocksTheProgram)
+{
+    ASSERT_TRUE(EmuControl("busy"));
+    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
+    ExpectJournaledClick();  // during the claim's wait
+    ExpectFault(PORT_FAULT_BUSY, "occup");
+    ExpectJournaledClick();
+    EXPECT_TRUE(EmuRecord().empty());
+}
+
+TEST_F(RealPortFault, NotAParallelPort)
+{
+    ASSERT_TRUE(EmuControl("enotty"));
+    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
+    ExpectFault(PORT_FAULT_NOT_PARPORT, "USB");
+    ExpectJournaledClick();
+}
+
+TEST_F(RealPortFault, DeviceVanishingMidSession)
+{
+    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
+    Click(Control(S.program, LED3));
+    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+    std::vector<int> before = EmuValues();
+    EXPECT_EQ(before, JournalData(S));
+    ASSERT_TRUE(EmuControl("vanish"));
+    Click(Control(S.program, LED3));
+    ExpectFault(PORT_FAULT_DEVICE_LOST, "disparu");
+    ExpectJournaledClick();
+    std::string out = PortctlSays("port");
+    EXPECT_NE(out.find("defaut : " + FaultText(S)), std::string::npos) << out;
+    EXPECT_EQ(EmuValues(), before) << "nothing reached a vanished device";
+    EXPECT_EQ(Tail(JournalData(S), before.size()).size(), 2 * LED3_WRITES.size()) << "both clicks journaled";
+}
+
+TEST_F(RealPortFault, HelperKilledMidSessionIsRestartedAndNoWriteIsLost)
+{
+    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
+    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->helperPid) > 0; }, WIRE_WAIT_MS));
+    int32_t first = AtomicLoad(&S.state->helperPid);
+    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 0);
+    Click(Control(S.program, K2000));
+    ASSERT_TRUE(WaitFor([] { return EmuRecord().size() > 100; }, WIRE_WAIT_MS));
+    ASSERT_TRUE(RunLinux("/bin/kill", "-9 " + std::to_string(first)));
+    ExpectFault(PORT_FAULT_HELPER_LOST, "ne répond plus");
+    EXPECT_TRUE(WaitFor([&] {
+        int32_t pid = AtomicLoad(&S.state->helperPid);
+        return pid > 0 && pid != first && EmuState("claimed") == "1";
+    }, FAULT_WAIT_MS)) << "a new helper holds the port";
+    size_t resumed = EmuRecord().size();
+    EXPECT_TRUE(WaitFor([&] { return EmuRecord().size() > resumed + 64; }, WIRE_WAIT_MS)) << "K2000 goes on";
+    Click(Control(S.program, STOP));
+    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 100);
+    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+
+    // Every journaled write reached the wire in order; only the one in
+    // flight when the helper died may have reached it twice.
+    std::vector<int> journal = JournalData(S), wire = EmuValues();
+    ASSERT_GE(wire.size(), journal.size());
+    EXPECT_LE(wire.size(), journal.size() + 1);
+    size_t j = 0;
+    for (size_t w = 0; w < wire.size(); w++) {
+        if (j < journal.size() && wire[w] == journal[j])
+            j++;
+        else
+            ASSERT_TRUE(j > 0 && wire[w] == journal[j - 1]) << "wire write " << w << " out of order";
+    }
+    EXPECT_EQ(j, journal.size());
+}
+
+// A session that follows another at once on another device drives its own.
+TEST_F(RealPortFault, NextSessionOnAnotherDeviceDrivesThatDevice)
+{
+    ASSERT_TRUE(EmuControl("clear", 1));
+    ASSERT_TRUE(StartRealSession(S, EmuDevice(0)));
+    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+    std::string runtimeDir = S.runtimeDir;
+    StopRealSession(S);
+
+    SetEnvironmentVariableA("XDG_RUNTIME_DIR", runtimeDir.c_str());  // the same session folder
+    Child c;
+    SetEnvironmentVariableA("TRAVEK_PORT", EmuDevice(1).c_str());
+    ASSERT_TRUE(StartTool(c, "Travek.exe", "", false));
+    SetEnvironmentVariableA("TRAVEK_PORT", nullptr);
+    Program p;
+    p.process = c.process;
+    ASSERT_TRUE(FindProgramWindows(p, true, 20000));
+    size_t onFirst = EmuRecord(0, 0).size();
+    EXPECT_TRUE(WaitFor([] { return EmuRecord(0, 1).size() >= 1; }, FAULT_WAIT_MS))
+        << "the start-up write reaches parport1";
+    EXPECT_EQ(EmuRecord(0, 0).size(), onFirst) << "nothing more on parport0";
+    FinishTool(c, 0);
+}
