@@ -190,11 +190,8 @@ static std::string BenchTitle()
 
 // The library drives a real port: the bench names it, and its switches show
 // the inputs as read without forcing them. The simulated port is put back.
-TEST(VirtualBench, OnARealPortNamesTheDeviceAndItsSwitchesOnlyShowTheInputs)
+TEST_F(VirtualBench, OnARealPortNamesTheDeviceAndItsSwitchesOnlyShowTheInputs)
 {
-    if (!TheBench.window) {
-        ASSERT_TRUE(StartBench());
-    }
     SimPortState* s = SimPortAttach();
     EXPECT_NE(BenchTitle().find("port simul\xE9"), std::string::npos) << BenchTitle();
     AtomicStore(&s->backend, uint32_t(PORT_BACKEND_PPDEV));
