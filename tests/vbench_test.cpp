@@ -190,7 +190,7 @@ static std::string BenchTitle()
 
 // The library drives a real port: the bench names it, and its switches show
 // the inputs as read without forcing them. The simulated port is put back.
-TEST(VirtualBench, OnARealPortNamesTheDeviceAndItsSwitchesOnlyShowTheInputs)
+TEST_F(VirtualBench, OnARealPortNamesTheDeviceAndItsSwitchesOnlyShowTheInputs)
 {
     if (!TheBench.window) {
         ASSERT_TRUE(StartBench());
