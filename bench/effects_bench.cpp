@@ -14,6 +14,7 @@
 #include "handles.h"
 #include "indicators.h"
 #include "port.h"
+#include "portentries.h"
 #include "testwin.h"
 
 struct Effect {
@@ -105,13 +106,9 @@ template <class Call> static Summary TimeCalls(Call call)
 
 static EntryCosts MeasureEntries()
 {
-    typedef short(__stdcall * ReadEntry)(short);
-    typedef void(__stdcall * WriteEntry)(short, short);
     HMODULE library = LoadLibraryA("INPOUT32.dll");
-    ReadEntry read = reinterpret_cast<ReadEntry>(
-        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1))));
-    WriteEntry write = reinterpret_cast<WriteEntry>(
-        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(2))));
+    PortReadEntry read = FindPortRead(library);
+    PortWriteEntry write = FindPortWrite(library);
     EntryCosts c = {};
     if (!read || !write) {
         Progress("INPOUT32.dll ordinals 1 and 2 not found");

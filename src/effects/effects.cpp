@@ -4,7 +4,6 @@
 #include "handles.h"
 #include "indicators.h"
 #include "port.h"
-#include <commctrl.h>
 
 DWORD StepDelay;        // ms after every effect step, read from the slider at each pass
 UINT_PTR TimerSlot102;  // what SetTimer returned for K2000; never reset
@@ -30,7 +29,7 @@ static const FontaineStep FONTAINE_STEPS[] = {
 // range is held to it, so that a pass can never sleep for ever.
 static DWORD ReadStepDelay()
 {
-    LRESULT position = SendMessageA(DelaySlider, TBM_GETPOS, 0, 0);
+    LRESULT position = DelaySliderPosition();
     if (position < 0)
         position = 0;
     if (position > static_cast<LRESULT>(MAX_STEP_DELAY))

@@ -1,9 +1,7 @@
 // Polling of the status register and the sensor lamps.
 #include "effects.h"
-#include "handles.h"
 #include "indicators.h"
 #include "port.h"
-#include "resource.h"
 #include "sensorcodes.h"
 #include <stdio.h>
 #include <string.h>
@@ -18,7 +16,7 @@ void PollSensors()
     char text[32];
     memset(text, 0, sizeof(text));
     snprintf(text, sizeof(text), "%d", static_cast<int>(LastStatusValue));
-    SetDlgItemTextA(ControlPanel, IDC_STATUS_BOX, text);
+    ShowStatusText(text);
     for (const SensorCode& code : SENSOR_CODES) {
         if (code.value == LastStatusValue) {
             ShowSensorsIdle();

@@ -1,6 +1,9 @@
 // Indicator model and output writes.
 #include "indicators.h"
 #include "port.h"
+#include "handles.h"
+#include "resource.h"
+#include <commctrl.h>
 
 HWND IndicatorButtons[INDICATOR_SLOTS];
 IndicatorImageSet IndicatorImages;
@@ -18,6 +21,17 @@ void ShowIndicator(int slot, HBITMAP image)
     SendMessageA(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
     shown.button = button;
     shown.image = image;
+}
+
+void ShowStatusText(const char* text)
+{
+    SetDlgItemTextA(ControlPanel, IDC_STATUS_BOX, text);
+}
+
+// 0 without a slider.
+LRESULT DelaySliderPosition()
+{
+    return SendMessageA(DelaySlider, TBM_GETPOS, 0, 0);
 }
 
 void ClearOutputs()

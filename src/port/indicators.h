@@ -30,7 +30,11 @@ struct ShownPicture {
 };
 extern ShownPicture ShownPictures[INDICATOR_SLOTS];
 
+// The model's calls into the window system: the pictures of the indicators,
+// the status box's text, and the delay slider's position.
 void ShowIndicator(int slot, HBITMAP image);
+void ShowStatusText(const char* text);
+LRESULT DelaySliderPosition();
 void ClearOutputs();
 void ShowSensorsIdle();
 void WriteOutputs(short port, short value);

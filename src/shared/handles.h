@@ -1,5 +1,11 @@
 // Process-wide window handles and timer identifiers shared by the shell, the
 // effects and the polling. All timers are set on MainWindow.
+//
+// Layers: src/ui is the view (the entry function, the main window, the control
+// panel); src/effects and src/port are the model. The model reaches the window
+// system only through src/port/indicators.cpp: ShowIndicator, its one call for
+// the pictures, and ShowStatusText and DelaySliderPosition for the two panel
+// controls it writes and reads. Every layer may include this header.
 #ifndef HANDLES_H
 #define HANDLES_H
 
