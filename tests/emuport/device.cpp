@@ -16,6 +16,7 @@
 std::mutex DevicesLock;
 std::condition_variable ClaimChanged;
 std::vector<Device> Devices;
+bool (*ClaimInterrupted)() = nullptr;
 
 namespace {
 
@@ -23,6 +24,7 @@ constexpr int MAX_HANDLES = 256;        // open handles at once over all devices
 constexpr uint8_t CONTROL_AT_CLAIM = 0x0C;  // nInit high, nSelectIn high: what a claim restores
 constexpr unsigned LP_GID = 7;          // Debian's lp group, the device files' group
 constexpr int TICKS_PER_SECOND = 10000000;
+constexpr int CLAIM_SLICE_MS = 5;  // a waiting claim looks for a signal this often
 constexpr int PHASE_FWD_IDLE = 1;  // the kernel's ieee1284_phase values
 constexpr int PHASE_REV_IDLE = 5;
 
@@ -75,14 +77,18 @@ int Claim(int handle, std::unique_lock<std::mutex>& lock)
             return -ENXIO;
         h.registered = true;
     }
+    // The kernel blocks until the holder lets go or a signal comes (EINTR);
+    // here the wait is also bounded, then EBUSY.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(d.claimWaitMs);
     int error = 0;
     while (d.holder >= 0 || d.fault == FAULT_BUSY) {
-        if (ClaimChanged.wait_until(lock, deadline) == std::cv_status::timeout &&
-            (d.holder >= 0 || d.fault == FAULT_BUSY))
+        if (std::chrono::steady_clock::now() >= deadline)
             return -EBUSY;
+        ClaimChanged.wait_for(lock, std::chrono::milliseconds(CLAIM_SLICE_MS));
         if (FaultedHandle(h, d, &error))
             return error;
+        if (ClaimInterrupted && ClaimInterrupted())
+            return -EINTR;
     }
     h.claimed = true;
     d.holder = handle;

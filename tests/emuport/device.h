@@ -37,6 +37,7 @@ struct Device {
 extern std::mutex DevicesLock;                // guards every device and handle
 extern std::condition_variable ClaimChanged;  // a claim was released or a fault changed
 extern std::vector<Device> Devices;           // the devices, fixed after InitDevices
+extern bool (*ClaimInterrupted)();            // true when the waiting claimer got a signal
 
 // Creates `count` devices parport0 ... with the given claim wait.
 void InitDevices(int count, int claimWaitMs);

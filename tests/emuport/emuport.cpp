@@ -218,6 +218,7 @@ int main(int argc, char** argv)
     if (!mountDir)
         return Usage();
     InitDevices(devices, claimWait);
+    ClaimInterrupted = [] { return fuse_interrupted() != 0; };
     prctl(PR_SET_PDEATHSIG, SIGTERM);
 
     fuse_operations ops{};

@@ -8,7 +8,9 @@
 #include <linux/ppdev.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -199,6 +201,17 @@ TEST_F(EmuPort, SecondClaimerWaitsForTheReleaseOrGivesUpWithEbusy)
     long waited = MsSince(start);
     EXPECT_GE(waited, CLAIM_WAIT_MS - 20);
     EXPECT_LT(waited, EMUPORT_MAX_CLAIM_WAIT_MS);
+
+    // A signal ends the wait with EINTR, as in the kernel: how a claimer bounds it.
+    struct sigaction sa = {};
+    sa.sa_handler = [](int) {};
+    sigaction(SIGALRM, &sa, nullptr);
+    itimerval t = {};
+    t.it_value.tv_usec = 100000;
+    setitimer(ITIMER_REAL, &t, nullptr);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(EINTR, Ioctl(first, PPCLAIM));
+    EXPECT_LT(MsSince(start), CLAIM_WAIT_MS - 100);
     close(second);
     EXPECT_EQ(0, Ioctl(first, PPCLAIM)) << "closing the holder frees the port";
     close(first);
