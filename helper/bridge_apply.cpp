@@ -20,7 +20,7 @@ static void ReportLost(PortState* s, int64_t lost)
 
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
 {
-    PortWrite batch[BRIDGE_APPLY_BATCH];
+    JournalWrite batch[BRIDGE_APPLY_BATCH];
     int64_t passed = 0;
     for (;;) {
         int64_t from = AtomicLoad(&s->applied);
@@ -42,7 +42,9 @@ int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
             AtomicStore(&s->applied, batch[i].seq + 1);
         }
         AtomicStore(&s->applied, next);
-        passed += next - from;
+        // Copied plus dropped: `applied` may have been beyond `writes` (a state
+        // made clean under the helper) and must not make this negative.
+        passed += static_cast<int64_t>(n) + lost;
         if (n < static_cast<size_t>(BRIDGE_APPLY_BATCH))
             return passed;
     }

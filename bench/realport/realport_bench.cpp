@@ -86,7 +86,7 @@ static double Mean(const std::vector<double>& v)
 static std::vector<int64_t> JournalTicks(PortState* s)
 {
     std::vector<int64_t> ticks;
-    std::vector<PortWrite> batch(PORTSTATE_JOURNAL_CAPACITY);
+    std::vector<JournalWrite> batch(PORTSTATE_JOURNAL_CAPACITY);
     int64_t next = 0, dropped = 0;
     size_t n = PortStateCopyJournal(s, 0, batch.data(), batch.size(), &next, &dropped, PortNativeSleep);
     for (size_t i = 0; i < n; ++i)

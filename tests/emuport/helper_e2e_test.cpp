@@ -134,7 +134,7 @@ protected:
     }
     std::vector<int> JournalValues()
     {
-        std::vector<PortWrite> w(AtomicLoad(&s->writes));
+        std::vector<JournalWrite> w(AtomicLoad(&s->writes));
         int64_t next = 0, dropped = 0;
         size_t n = PortStateCopyJournal(s, 0, w.data(), w.size(), &next, &dropped, PortNativeSleep);
         std::vector<int> v;
