@@ -21,6 +21,7 @@ out="$build_root/fuzz"
 cmake -S "$root" -B "$out" -DTRAVEK_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$out" -j "$(nproc)" >/dev/null
+rm -rf "$out/findings" "$out/logs"
 mkdir -p "$out/findings" "$out/logs"
 
 run_one() {
