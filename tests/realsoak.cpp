@@ -142,7 +142,7 @@ int main(int argc, char** argv)
             Compare(r);
     }
     StopProgram(r.app);
-    printf("realsoak: %d passes d'actions, %zu ecritures comparees (%lld journal entries torn), "
+    printf("realsoak: %d passes d'actions, %zu ecritures comparees (%lld entrees dechirees dans le journal), "
            "%d helpers tues, %d reprises, %d repetees apres un arret, pannes : %d occupe, %d EIO, "
            "%d ENOTTY, %d disparu\n", r.steps, r.journal.size(), static_cast<long long>(r.torn), r.kills,
            r.recoveries, r.repeats, r.faults[FAULT_BUSY], r.faults[FAULT_EIO], r.faults[FAULT_ENOTTY],
