@@ -95,26 +95,32 @@ static PortEntry* EntryOf(PortState* s, int64_t n)
     return &s->journal[static_cast<uint64_t>(n) % PORTSTATE_JOURNAL_CAPACITY];
 }
 
-// True if some entry after n, up to total, is complete: n is then not just the
-// newest write still in progress.
-static bool LaterEntryComplete(PortState* s, int64_t n, int64_t total)
+// The newest complete entry below total, looking no further back than n;
+// n if there is none. Scanned once per read: a reader that looked at every
+// later entry for each unfinished one would take quadratic time over a
+// journal full of torn entries.
+static int64_t NewestComplete(PortState* s, int64_t n, int64_t total)
 {
-    for (int64_t k = n + 1; k < total; ++k)
+    for (int64_t k = total - 1; k > n; --k)
         if (AtomicLoad(&EntryOf(s, k)->stamp) == 2 * k + 2)
-            return true;
-    return false;
+            return k;
+    return n;
 }
 
-// Waits a little for entry n's writer to finish; false if it never does (a
-// writer that died or a torn entry).
-static bool WaitForEntry(PortState* s, int64_t n, PortSleep sleep)
+// Waits a little for entry n's writer to finish, from a budget of
+// PORTSTATE_TORN_WAIT_MS for the whole read (writers in progress finish
+// together, torn entries never do: many of them must not add up to a long
+// stall); false if it does not finish.
+static bool WaitForEntry(PortState* s, int64_t n, PortSleep sleep, int* budget)
 {
-    for (int i = 0; i < PORTSTATE_TORN_WAIT_MS; ++i) {
+    for (;;) {
         if (AtomicLoad(&EntryOf(s, n)->stamp) >= 2 * n + 2)
             return true;
+        if (*budget <= 0)
+            return false;
+        --*budget;
         sleep(1);
     }
-    return false;
 }
 
 // Copies entry n if it is whole before and after the copy.
@@ -145,13 +151,17 @@ size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_
     }
     size_t copied = 0;
     int64_t n = from;
+    int64_t newest = -1;  // newest complete entry, found at the first unfinished one
+    int budget = PORTSTATE_TORN_WAIT_MS;
     for (; n < total && copied < max; ++n) {
         if (AtomicLoad(&EntryOf(s, n)->stamp) < 2 * n + 2) {
+            if (newest < n)
+                newest = NewestComplete(s, n, total);
             // The newest write still in progress: stop, the reader comes back later.
-            if (!LaterEntryComplete(s, n, total))
+            if (newest <= n)
                 break;
             // Later writes are whole: give this one a moment, then skip it as torn.
-            if (!WaitForEntry(s, n, sleep)) {
+            if (!WaitForEntry(s, n, sleep, &budget)) {
                 ++lost;
                 continue;
             }

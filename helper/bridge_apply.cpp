@@ -1,8 +1,10 @@
 // Moving journal entries to the device, the status read, client liveness.
 #include "bridge.h"
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 #include "portnative.h"
 #include "ppdev.h"
@@ -55,7 +57,9 @@ int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
         AtomicStore(&s->applied, batch[i].seq + 1);
     }
     AtomicStore(&s->applied, next);
-    return next - from;
+    // Copied plus dropped: `applied` may have been beyond `writes` (a state
+    // made clean under the helper) and must not make this negative.
+    return static_cast<int64_t>(n) + lost;
 }
 
 int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now)
@@ -70,9 +74,27 @@ int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now)
     return 0;
 }
 
+// A process that ended but that its parent has not reaped yet (a killed
+// helper whose Wine parent has not waited for it) reads "Z" in /proc.
+static bool IsZombie(int32_t pid)
+{
+    char path[32], text[256];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0)
+        return false;
+    text[n] = '\0';
+    const char* end = strrchr(text, ')');  // the name may hold spaces and parentheses
+    return end && end[1] == ' ' && end[2] == 'Z';
+}
+
 static bool ProcessAlive(int32_t pid)
 {
-    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
+    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM) && !IsZombie(pid);
 }
 
 bool BridgeClientsAlive(PortState* s)

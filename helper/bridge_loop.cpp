@@ -59,6 +59,10 @@ bool BridgeHasWork(PortState* s, int64_t seenWrites)
     if (writes != seenWrites)
         return true;
     int64_t n = AtomicLoad(&s->applied);
+    if (writes < 0 || writes >= PORTSTATE_MAX_WRITES)
+        return false;  // a corrupt count: nothing to carry until the state is made clean
+    if (n < 0)
+        return true;   // BridgeApply brings `applied` back into the journal
     if (n >= writes)
         return false;
     const PortEntry* e = &s->journal[n % PORTSTATE_JOURNAL_CAPACITY];

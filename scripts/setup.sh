@@ -5,7 +5,8 @@ set -e
 
 packages="cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
  binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine32:i386 xvfb xauth x11-utils
- googletest fonts-comic-neue libfuse3-dev fuse3 pkg-config imagemagick python3 sigrok-cli gtkwave"
+ googletest fonts-comic-neue libfuse3-dev fuse3 pkg-config imagemagick python3 sigrok-cli gtkwave
+ clang libclang-rt-14-dev"
 
 missing=""
 for p in $packages; do

@@ -38,10 +38,22 @@ unsigned SwitchesFromStatus(int32_t status)
     return pulledLow;
 }
 
+// ASCII comparison without case, the same on every system.
+static bool SameName(const char* a, const char* b)
+{
+    for (; *a && *b; ++a, ++b) {
+        char ca = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + ('a' - 'A')) : *a;
+        char cb = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + ('a' - 'A')) : *b;
+        if (ca != cb)
+            return false;
+    }
+    return *a == *b;
+}
+
 int FindStatusInput(const char* name)
 {
     for (int i = 0; i < INPUT_COUNT; ++i)
-        if (_stricmp(name, STATUS_INPUTS[i].name) == 0)
+        if (SameName(name, STATUS_INPUTS[i].name))
             return i;
     return -1;
 }

@@ -7,12 +7,22 @@ static const char WIRE_IDS[] = "!\"#$%&'()*+,-";
 constexpr int DATA_WIRES = 8;
 constexpr int WIRE_COUNT = DATA_WIRES + INPUT_COUNT;
 
+constexpr uint64_t US_PER_S = 1000000;
+// Latest time a dump writes: far beyond any session, with room to count on.
+constexpr uint64_t VCD_TIME_MAX = uint64_t(1) << 62;
+
 int64_t TicksToMicroseconds(int64_t from, int64_t to, int64_t frequency)
 {
     if (to <= from || frequency <= 0)
         return 0;
-    int64_t d = to - from;
-    return (d / frequency) * 1000000 + (d % frequency) * 1000000 / frequency;
+    // Unsigned: ticks from a state another process wrote may be anything.
+    uint64_t d = static_cast<uint64_t>(to) - static_cast<uint64_t>(from);
+    uint64_t f = static_cast<uint64_t>(frequency);
+    uint64_t seconds = d / f, rest = d % f;
+    if (seconds >= VCD_TIME_MAX / US_PER_S)
+        return static_cast<int64_t>(VCD_TIME_MAX);
+    uint64_t part = f <= UINT64_MAX / US_PER_S ? rest * US_PER_S / f : rest / (f / US_PER_S);
+    return static_cast<int64_t>(seconds * US_PER_S + part);
 }
 
 // Levels of all wires: 0, 1, or 'x' (as -1) for unknown.
@@ -78,7 +88,7 @@ std::string VcdText(const VcdTrace& t)
     size_t wi = 0, si = 0;
     char line[32];
     for (;;) {
-        while (wi < t.writeCount && t.writes[wi].port != SIMPORT_DATA)
+        while (wi < t.writeCount && t.writes[wi].port != PORT_DATA)
             ++wi;
         bool haveWrite = wi < t.writeCount;
         bool haveStatus = si < t.statusCount;

@@ -7,7 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string>
-#include "simport.h"
+#include "portcore.h"
 
 // What the status register read from a moment on.
 struct StatusChange {
@@ -16,7 +16,7 @@ struct StatusChange {
 };
 
 struct VcdTrace {
-    const SimPortWrite* writes;          // in journal order; writes to other ports are left out
+    const JournalWrite* writes;         // in journal order; writes to other ports are left out
     size_t writeCount;
     const StatusChange* statusChanges;   // in time order
     size_t statusCount;

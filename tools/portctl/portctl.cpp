@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 #include "portlabel.h"
+#include "args.h"
 #include "simport.h"
 #include "switches.h"
 #include "vcd.h"
@@ -62,12 +63,8 @@ static int ShowStatus()
     return 0;
 }
 
-static int SetStatus(int count, const char* const* args)
+static int SetStatus(int32_t value)
 {
-    int32_t value = 0;
-    std::string error;
-    if (!ParseStatusArguments(count, args, &value, &error))
-        return UsageError(error.c_str());
     bool shared = StateExists();
     if (PortIsReal(SimPortAttach())) {
         fprintf(stderr, "portctl : %s lit ses entrees sur le materiel ; etat VALEUR ne peut pas "
@@ -106,17 +103,8 @@ static void PrintWrite(const SimPortWrite& w, int64_t start, int64_t frequency)
            ByteBits(w.value & 0xFF).c_str());
 }
 
-static int Follow(int count, const char* const* args)
+static int Follow(long limit)
 {
-    long limit = -1;
-    if (count > 1)
-        return UsageError("suivre prend au plus un argument");
-    if (count == 1) {
-        char* end = nullptr;
-        limit = strtol(args[0], &end, 10);
-        if (*args[0] == '\0' || *end != '\0' || limit <= 0)
-            return UsageError("suivre N : N doit etre un nombre d'ecritures positif");
-    }
     SimPortState* s = SimPortAttach();
     int64_t start = Now();
     int64_t cursor = SimPortWriteCount(s);
@@ -146,10 +134,8 @@ static int Follow(int count, const char* const* args)
     return 0;
 }
 
-static int ExportVcd(int count, const char* const* args)
+static int ExportVcd(const char* file)
 {
-    if (count != 1)
-        return UsageError("vcd prend un nom de fichier (ou -)");
     SimPortState* s = SimPortAttach();
     int64_t total = SimPortWriteCount(s);
     int64_t from = total > static_cast<int64_t>(SIMPORT_JOURNAL_CAPACITY)
@@ -172,39 +158,33 @@ static int ExportVcd(int count, const char* const* args)
         t.initialData = writes[0].seq == 0 ? 0 : -1;
     t.initialStatus = s->status;
     std::string text = VcdText(t);
-    if (strcmp(args[0], "-") == 0) {
+    if (strcmp(file, "-") == 0) {
         fwrite(text.data(), 1, text.size(), stdout);
         return fflush(stdout) == 0 ? 0 : EXIT_FAILED;
     }
-    if (!WriteTextFile(args[0], text)) {
-        fprintf(stderr, "portctl : impossible d'ecrire %s\n", args[0]);
+    if (!WriteTextFile(file, text)) {
+        fprintf(stderr, "portctl : impossible d'ecrire %s\n", file);
         return EXIT_FAILED;
     }
-    fprintf(stderr, "portctl : %zu ecritures exportees dans %s\n", n, args[0]);
+    fprintf(stderr, "portctl : %zu ecritures exportees dans %s\n", n, file);
     return 0;
 }
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
-        return UsageError("il manque la commande");
-    const char* command = argv[1];
-    int count = argc - 2;
-    const char* const* args = argv + 2;
-    if (strcmp(command, "aide") == 0 || strcmp(command, "-h") == 0 ||
-        strcmp(command, "--help") == 0 || strcmp(command, "/?") == 0) {
-        fputs(USAGE, stdout);
-        return 0;
+    PortctlArgs a;
+    std::string error;
+    if (!ParsePortctlArguments(argc, argv, &a, &error))
+        return UsageError(error.c_str());
+    switch (a.command) {
+    case PORTCTL_SHOW_STATUS: return ShowStatus();
+    case PORTCTL_SET_STATUS: return SetStatus(a.status);
+    case PORTCTL_SHOW_DATA: return ShowData();
+    case PORTCTL_FOLLOW: return Follow(a.limit);
+    case PORTCTL_VCD: return ExportVcd(a.file);
+    case PORTCTL_SHOW_PORT: return ShowPort();
+    case PORTCTL_HELP: break;
     }
-    if (strcmp(command, "etat") == 0)
-        return count == 0 ? ShowStatus() : SetStatus(count, args);
-    if (strcmp(command, "port") == 0)
-        return count == 0 ? ShowPort() : UsageError("port ne prend pas d'argument");
-    if (strcmp(command, "donnees") == 0)
-        return count == 0 ? ShowData() : UsageError("donnees ne prend pas d'argument");
-    if (strcmp(command, "suivre") == 0)
-        return Follow(count, args);
-    if (strcmp(command, "vcd") == 0)
-        return ExportVcd(count, args);
-    return UsageError((std::string("commande inconnue : ") + command).c_str());
+    fputs(USAGE, stdout);
+    return 0;
 }

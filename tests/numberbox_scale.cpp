@@ -1,0 +1,255 @@
+// The number box at scale: COUNT generated texts (default 300) reach the real
+// window as a user's do, typed (WM_CHAR) or pasted (clipboard, WM_PASTE), and
+// are sent with Envoi. Each must follow the rule (the first 31 characters
+// read; a non-digit among them refuses the text with a message box and no
+// write; otherwise 0 then the number modulo 65536), the box must hold what
+// was delivered, and the program must answer between texts. At the end, no
+// window leaked. Usage: numberbox_scale [COUNT [SEED]].
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <random>
+#include <string>
+#include <vector>
+#include "program.h"
+#include "simport.h"
+#include "testwin.h"
+
+constexpr int NUMBER_BOX_ID = 1019, ENVOI_ID = 1020;
+constexpr int READ_CHARS = 31;            // characters of the box the program reads
+constexpr int WORD_RANGE = 65536;         // values wrap to 16 bits
+constexpr int DEFAULT_COUNT = 300;
+constexpr unsigned DEFAULT_SEED = 20261209;
+constexpr DWORD ANSWER_MS = 5000;         // the program answers a message within this
+constexpr DWORD BOX_MS = 10000;           // the refusal box appears within this
+constexpr int CLIPBOARD_TRIES = 50;       // the clipboard may be held a moment by another
+constexpr int REPORT_EVERY = 1000;
+
+static std::mt19937 Rng;      // the generator of texts, seeded from the command line
+static std::string Failure;   // the first mismatch, empty while all is well
+
+struct Expected {
+    bool valid;
+    int value;  // the 16-bit value written when valid
+};
+
+// The rule, written independently of the program: exact long division.
+static Expected Rule(const std::string& text)
+{
+    long long value = 0;
+    for (char c : text.substr(0, READ_CHARS)) {
+        if (c < '0' || c > '9')
+            return Expected{ false, 0 };
+        value = (value * 10 + (c - '0')) % WORD_RANGE;
+    }
+    return Expected{ true, static_cast<int>(value) };
+}
+
+static int Pick(int lo, int hi)
+{
+    return std::uniform_int_distribution<int>(lo, hi)(Rng);
+}
+
+static std::string Digits(int n)
+{
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += static_cast<char>('0' + Pick(0, 9));
+    return s;
+}
+
+// Not a digit: blanks, signs, punctuation, letters, Windows-1252 above 127.
+static char NonDigit()
+{
+    static const std::string pool = " +-.,eExX_/:;aZ\xa0\xe9\xe8\xe0\xff\xb2\xbd\xbc";
+    return pool[Pick(0, static_cast<int>(pool.size()) - 1)];
+}
+
+// One text: mostly numbers around and beyond 16 bits, long runs, tails past
+// the 31 read, and one in ten a refusal with a non-digit anywhere in the 31
+// (a refusal's message box costs about 2 s under Wine).
+static std::string Generate()
+{
+    int kind = Pick(0, 99);
+    if (kind < 30)
+        return Digits(Pick(1, 6));
+    if (kind < 45)
+        return std::string(Pick(0, 8), '0') + Digits(Pick(1, 23));
+    if (kind < 60) {
+        std::string tail;
+        for (int n = Pick(1, 30); n > 0; --n)
+            tail += Pick(0, 1) ? NonDigit() : static_cast<char>('0' + Pick(0, 9));
+        return Digits(READ_CHARS) + tail;
+    }
+    if (kind < 78)
+        return Digits(Pick(32, 300));
+    if (kind < 90)
+        return Pick(0, 1) ? std::string() : std::string(READ_CHARS, Pick(0, 1) ? '9' : '0');
+    std::string s = Digits(Pick(1, 50));
+    s.insert(s.begin() + Pick(0, std::min(static_cast<int>(s.size()), READ_CHARS - 1)), NonDigit());
+    return s;
+}
+
+static std::wstring Wide(const std::string& text)
+{
+    std::wstring w(text.size(), L'\0');
+    int n = MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), &w[0], static_cast<int>(w.size()));
+    w.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return w;
+}
+
+// Puts text on the clipboard as Unicode text, as an editor copying it would.
+static bool CopyToClipboard(const std::wstring& text)
+{
+    for (int i = 0; i < CLIPBOARD_TRIES && !OpenClipboard(nullptr); ++i)
+        PumpFor(2);
+    HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    bool ok = g != nullptr && EmptyClipboard();
+    if (ok) {
+        memcpy(GlobalLock(g), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        GlobalUnlock(g);
+        ok = SetClipboardData(CF_UNICODETEXT, g) != nullptr;
+    }
+    if (!ok && g)
+        GlobalFree(g);
+    CloseClipboard();
+    return ok;
+}
+
+static bool Paste(HWND box, const std::string& text)
+{
+    if (!CopyToClipboard(Wide(text)))
+        return false;
+    SendMessageA(box, EM_SETSEL, 0, -1);
+    SendMessageA(box, WM_PASTE, 0, 0);
+    return true;
+}
+
+static void Fail(size_t index, const std::string& text, const std::string& what)
+{
+    if (Failure.empty())
+        Failure = "texte " + std::to_string(index) + " (\"" + text.substr(0, 60) + "\", " +
+                  std::to_string(text.size()) + " car.) : " + what;
+}
+
+struct Tally {
+    int typed, pasted, accepted, refused;
+    DWORD typingMs, pastingMs, acceptMs, refuseMs;  // time spent in each
+};
+
+// Sends one delivered text and checks what the port got.
+static void Send(const Program& app, HWND envoi, const std::string& text, size_t index, Tally& t)
+{
+    Expected e = Rule(text);
+    int64_t mark = JournalMark();
+    DWORD start = GetTickCount();
+    if (e.valid) {
+        ++t.accepted;
+        Click(envoi);
+        t.acceptMs += GetTickCount() - start;
+        if (ValuesSince(mark) != std::vector<int>{ 0, static_cast<short>(e.value) })
+            Fail(index, text, "ecritures differentes de 0 puis " + std::to_string(e.value));
+        return;
+    }
+    ++t.refused;
+    ClickLater(envoi);
+    HWND msg = WaitForBox(L"Chiffre incorrect", BOX_MS);
+    if (!msg)
+        return Fail(index, text, "pas de message de refus");
+    if (BoxText(msg) != L"Veuillez entrer un nombre valide")
+        Fail(index, text, "message de refus inattendu");
+    AnswerBox(msg, IDOK);  // about 2 s under Wine before the box is gone
+    if (!Responds(app, BOX_MS))
+        return Fail(index, text, "ne repond plus apres le message");
+    if (!JournalSince(mark).empty())
+        Fail(index, text, "un texte refuse a ecrit sur le port");
+    t.refuseMs += GetTickCount() - start;
+}
+
+struct WindowCount {
+    DWORD pid;
+    int n;
+};
+
+static BOOL CALLBACK CountWindow(HWND w, LPARAM lp)
+{
+    WindowCount* c = reinterpret_cast<WindowCount*>(lp);
+    DWORD p = 0;
+    GetWindowThreadProcessId(w, &p);
+    if (p == c->pid)
+        ++c->n;
+    return TRUE;
+}
+
+// Top-level windows of the process, shown or not.
+static int TopLevelWindows(DWORD pid)
+{
+    WindowCount c = { pid, 0 };
+    EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&c));
+    return c.n;
+}
+
+static void Run(const Program& app, int count, Tally& t)
+{
+    HWND box = Control(app, NUMBER_BOX_ID), envoi = Control(app, ENVOI_ID);
+    for (int i = 0; i < count && Failure.empty(); ++i) {
+        std::string text = Generate();
+        bool paste = Pick(0, 1) == 1;
+        DWORD start = GetTickCount();
+        if (paste) {
+            ++t.pasted;
+            if (!Paste(box, text))
+                return Fail(i, text, "presse-papiers indisponible");
+        } else {
+            ++t.typed;
+            TypeText(box, text);
+        }
+        (paste ? t.pastingMs : t.typingMs) += GetTickCount() - start;
+        if (TextOf(box) != Wide(text))
+            return Fail(i, text, paste ? "le texte colle differe" : "le texte tape differe");
+        Send(app, envoi, text, i, t);
+        if (!Responds(app, ANSWER_MS))
+            return Fail(i, text, "le programme ne repond plus");
+        if (WaitForSingleObject(app.process.hProcess, 0) != WAIT_TIMEOUT)
+            return Fail(i, text, "le programme s'est arrete");
+        if ((i + 1) % REPORT_EVERY == 0)
+            printf("numberbox: %d textes\n", i + 1);
+    }
+}
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    int count = argc > 1 ? atoi(argv[1]) : DEFAULT_COUNT;
+    unsigned seed = argc > 2 ? static_cast<unsigned>(strtoul(argv[2], nullptr, 10)) : DEFAULT_SEED;
+    if (count <= 0) {
+        printf("usage: numberbox_scale [COUNT [SEED]]\n");
+        return 2;
+    }
+    Rng.seed(seed);
+    Program app;
+    if (!StartProgram(app)) {
+        printf("NUMBERBOX FAILED: the program did not start\n");
+        return 1;
+    }
+    int before = TopLevelWindows(app.process.dwProcessId);
+    DWORD start = GetTickCount();
+    Tally t = {};
+    Run(app, count, t);
+    int after = TopLevelWindows(app.process.dwProcessId);
+    if (Failure.empty() && after != before)
+        Failure = "fenetres : " + std::to_string(before) + " au debut, " + std::to_string(after) + " a la fin";
+    printf("numberbox: %d textes (%d tapes, %d colles), %d acceptes, %d refuses, %lu s, seed %u\n",
+           t.typed + t.pasted, t.typed, t.pasted, t.accepted, t.refused,
+           static_cast<unsigned long>((GetTickCount() - start) / 1000), seed);
+    printf("numberbox: ms par texte : frappe %lu, collage %lu, envoi %lu, refus %lu\n",
+           t.typingMs / (t.typed ? t.typed : 1), t.pastingMs / (t.pasted ? t.pasted : 1),
+           t.acceptMs / (t.accepted ? t.accepted : 1), t.refuseMs / (t.refused ? t.refused : 1));
+    StopProgram(app);
+    if (!Failure.empty()) {
+        printf("NUMBERBOX FAILED (seed %u): %s\n", seed, Failure.c_str());
+        return 1;
+    }
+    printf("numberbox: 0 mismatch, 0 crash, no leaked window\n");
+    return 0;
+}

@@ -1,0 +1,191 @@
+// The real-port soak's actions: clicks, status pins, helper kills and device
+// faults, each checked for its effect and its message.
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include "emudevice.h"
+#include "realsoak.h"
+
+constexpr int LED_FIRST = 1001, LED_LAST = 1008, K2000 = 1009, CHENILLARD = 1010, FONTAINE = 1011;
+constexpr int STOP = 1017, SLIDER = 1018, NUMBER_BOX = 1019, ENVOI = 1020, STATUS_BOX = 1022;
+constexpr int SLIDER_MAX = 100;
+constexpr DWORD ANSWER_MS = 5000;      // the program answers within this, faults or not
+constexpr DWORD HELPER_MS = 8000;      // a new helper beats within this (restart pace, claim)
+constexpr DWORD FAULT_MS = 8000;       // a device fault is reported within this
+constexpr DWORD DRAIN_MS = 15000;      // the helper catches up with the journal within this
+constexpr DWORD STATUS_MS = 3000;      // the program shows new status pins within this
+constexpr int KILL_EVERY = 12;         // one helper kill per this many actions, on average
+constexpr int FAULT_EVERY = 40;        // one device fault per this many actions, on average
+static const int SENSOR_CODES[] = { 119, 111, 95, 255, 63, 127 };
+
+static int Pick(SoakRun& r, int lo, int hi)
+{
+    return std::uniform_int_distribution<int>(lo, hi)(r.rng);
+}
+
+static bool HelperBeating(SoakRun& r, int32_t notPid)
+{
+    PortState* s = r.state;
+    uint32_t st = AtomicLoad(&s->helperState);
+    int32_t pid = AtomicLoad(&s->helperPid);
+    int64_t age = SimPortNow() - AtomicLoad(&s->helperBeat);
+    return pid != 0 && pid != notPid && (st == HELPER_AWAKE || st == HELPER_SLEEPING) &&
+           age < s->frequency * HELPER_LOST_MS / 1000;
+}
+
+static bool WaitHelper(SoakRun& r, int32_t notPid)
+{
+    DWORD start = GetTickCount();
+    while (!HelperBeating(r, notPid)) {
+        if (GetTickCount() - start > HELPER_MS)
+            return false;
+        SoakCollect(r);
+        Sleep(5);
+    }
+    return true;
+}
+
+// SIGKILL through the system's kill, started as a Linux program from Z:.
+static bool KillNative(int32_t pid)
+{
+    wchar_t line[64];
+    _snwprintf(line, 64, L"kill -KILL %d", static_cast<int>(pid));
+    line[63] = L'\0';
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(L"Z:\\bin\\kill", line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+        return false;
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    return true;
+}
+
+static void KillHelper(SoakRun& r)
+{
+    int32_t pid = AtomicLoad(&r.state->helperPid);
+    if (pid <= 0 || !KillNative(pid))
+        return SoakFail("le programme d'aide n'a pas pu etre tue");
+    ++r.kills;
+    Click(Control(r.app, LED_FIRST + Pick(r, 0, LED_LAST - LED_FIRST)));  // a write while it is down
+    if (!WaitHelper(r, pid))
+        return SoakFail("pas de nouveau programme d'aide apres l'arret du " + std::to_string(r.kills) + "e");
+    ++r.recoveries;
+}
+
+// Stops the effects, ends the program and starts it again.
+static bool RestartProgram(SoakRun& r)
+{
+    Click(Control(r.app, STOP));
+    StopProgram(r.app);
+    return StartProgram(r.app);
+}
+
+static const char* FAULT_COMMANDS[FAULT_KINDS] = { "busy", "eio", "enotty", "vanish" };
+// UTF-8, as the helper writes its messages.
+static const char* FAULT_WORDS[FAULT_KINDS] = { "occupé", "a disparu ou a échoué", "a disparu ou a échoué",
+                                                "a disparu ou a échoué" };
+
+// Makes the device fail, checks the fault's message and that the program
+// answers, then repairs the device and starts the program again.
+static void DeviceFault(SoakRun& r)
+{
+    int kind = Pick(r, 0, FAULT_KINDS - 1);
+    uint32_t faultsBefore = AtomicLoad(&r.state->faults);
+    if (!EmuControl(FAULT_COMMANDS[kind]))
+        return SoakFail("commande refusee par le peripherique emule");
+    ++r.faults[kind];
+    if (kind == FAULT_BUSY && KillNative(AtomicLoad(&r.state->helperPid)))
+        ++r.kills;  // held by another program: only a new claim meets it
+    DWORD start = GetTickCount();
+    while (AtomicLoad(&r.state->helperState) != HELPER_FAILED && GetTickCount() - start < FAULT_MS) {
+        Click(Control(r.app, LED_FIRST + Pick(r, 0, LED_LAST - LED_FIRST)));
+        SoakCollect(r);
+        Sleep(20);
+    }
+    std::string text(r.state->faultText);
+    if (AtomicLoad(&r.state->helperState) != HELPER_FAILED || AtomicLoad(&r.state->faults) == faultsBefore)
+        return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + " sans faute signalee");
+    if (text.find(FAULT_WORDS[kind]) == std::string::npos)
+        return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + ", message inattendu : " + text);
+    if (!Responds(r.app, ANSWER_MS))
+        return SoakFail(std::string("le programme ne repond plus pendant la panne ") + FAULT_COMMANDS[kind]);
+    EmuControl("normal");
+    int32_t pid = AtomicLoad(&r.state->helperPid);
+    if (!RestartProgram(r) || !WaitHelper(r, pid))
+        return SoakFail(std::string("pas de reprise apres la panne ") + FAULT_COMMANDS[kind]);
+    ++r.recoveries;
+}
+
+static void StatusPins(SoakRun& r)
+{
+    int v = Pick(r, 0, 3) ? SENSOR_CODES[Pick(r, 0, 5)] : Pick(r, 0, 255);
+    EmuControl("status " + std::to_string(v));
+    std::wstring want = std::to_wstring(v);
+    DWORD start = GetTickCount();
+    while (TextOf(Control(r.app, STATUS_BOX)) != want) {
+        if (GetTickCount() - start > STATUS_MS)
+            return SoakFail("broches d'etat " + std::to_string(v) + " jamais affichees");
+        Sleep(5);
+    }
+}
+
+static void RandomClick(SoakRun& r)
+{
+    int what = Pick(r, 0, 9);
+    if (what < 4) {
+        Click(Control(r.app, LED_FIRST + Pick(r, 0, LED_LAST - LED_FIRST)));
+    } else if (what < 7) {
+        SendMessageA(Control(r.app, SLIDER), TBM_SETPOS, TRUE, Pick(r, 0, 3) ? Pick(r, 5, SLIDER_MAX) : 0);
+        static const int EFFECTS[] = { K2000, CHENILLARD, FONTAINE, STOP };
+        Click(Control(r.app, EFFECTS[Pick(r, 0, 3)]));
+    } else {
+        TypeText(Control(r.app, NUMBER_BOX), std::to_string(Pick(r, 0, 99999)));
+        Click(Control(r.app, ENVOI));
+    }
+}
+
+void SoakRunActions(SoakRun& r)
+{
+    if (!WaitHelper(r, 0))
+        return SoakFail("le programme d'aide ne demarre pas");
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < r.seconds * 1000 && !SoakFailed()) {
+        ++r.steps;
+        int roll = Pick(r, 0, FAULT_EVERY * KILL_EVERY - 1);
+        if (roll < KILL_EVERY)
+            DeviceFault(r);
+        else if (roll < KILL_EVERY + FAULT_EVERY)
+            KillHelper(r);
+        else if (Pick(r, 0, 3) == 0)
+            StatusPins(r);
+        else
+            RandomClick(r);
+        if (!Responds(r.app, ANSWER_MS))
+            SoakFail("le programme ne repond plus");
+        SoakCollect(r);
+        Sleep(Pick(r, 5, 60));
+    }
+}
+
+bool SoakDrain(SoakRun& r)
+{
+    Click(Control(r.app, STOP));
+    DWORD start = GetTickCount();
+    for (;;) {
+        SoakCollect(r);
+        int64_t w = SimPortWriteCount(r.state), a = AtomicLoad(&r.state->applied);
+        if (a >= w && r.wire.size() >= r.journal.size())
+            break;
+        if (GetTickCount() - start > DRAIN_MS) {
+            SoakFail("le programme d'aide n'a pas rattrape le journal (" + std::to_string(w - a) + " en attente)");
+            return false;
+        }
+        Sleep(10);
+    }
+    Sleep(50);  // nothing more may follow
+    SoakCollect(r);
+    return true;
+}
