@@ -14,10 +14,9 @@
 #include "program.h"
 #include "simport.h"
 #include "testwin.h"
+#include "numbertexts.h"
+#include "resource.h"
 
-constexpr int NUMBER_BOX_ID = 1019, ENVOI_ID = 1020;
-constexpr int READ_CHARS = 31;            // characters of the box the program reads
-constexpr int WORD_RANGE = 65536;         // values wrap to 16 bits
 constexpr int DEFAULT_COUNT = 300;
 constexpr unsigned DEFAULT_SEED = 20261209;
 constexpr DWORD ANSWER_MS = 5000;         // the program answers a message within this
@@ -25,45 +24,7 @@ constexpr DWORD BOX_MS = 10000;           // the refusal box appears within this
 constexpr int CLIPBOARD_TRIES = 50;       // the clipboard may be held a moment by another
 constexpr int REPORT_EVERY = 1000;
 
-static std::mt19937 Rng;      // the generator of texts, seeded from the command line
 static std::string Failure;   // the first mismatch, empty while all is well
-
-struct Expected {
-    bool valid;
-    int value;  // the 16-bit value written when valid
-};
-
-// The rule, written independently of the program: exact long division.
-static Expected Rule(const std::string& text)
-{
-    long long value = 0;
-    for (char c : text.substr(0, READ_CHARS)) {
-        if (c < '0' || c > '9')
-            return Expected{ false, 0 };
-        value = (value * 10 + (c - '0')) % WORD_RANGE;
-    }
-    return Expected{ true, static_cast<int>(value) };
-}
-
-static int Pick(int lo, int hi)
-{
-    return std::uniform_int_distribution<int>(lo, hi)(Rng);
-}
-
-static std::string Digits(int n)
-{
-    std::string s;
-    for (int i = 0; i < n; ++i)
-        s += static_cast<char>('0' + Pick(0, 9));
-    return s;
-}
-
-// Not a digit: blanks, signs, punctuation, letters, Windows-1252 above 127.
-static char NonDigit()
-{
-    static const std::string pool = " +-.,eExX_/:;aZ\xa0\xe9\xe8\xe0\xff\xb2\xbd\xbc";
-    return pool[Pick(0, static_cast<int>(pool.size()) - 1)];
-}
 
 // One text: mostly numbers around and beyond 16 bits, long runs, tails past
 // the 31 read, and one in ten a refusal with a non-digit anywhere in the 31
@@ -79,14 +40,14 @@ static std::string Generate()
         std::string tail;
         for (int n = Pick(1, 30); n > 0; --n)
             tail += Pick(0, 1) ? NonDigit() : static_cast<char>('0' + Pick(0, 9));
-        return Digits(READ_CHARS) + tail;
+        return Digits(NUMBER_READ_CHARS) + tail;
     }
     if (kind < 78)
         return Digits(Pick(32, 300));
     if (kind < 90)
-        return Pick(0, 1) ? std::string() : std::string(READ_CHARS, Pick(0, 1) ? '9' : '0');
+        return Pick(0, 1) ? std::string() : std::string(NUMBER_READ_CHARS, Pick(0, 1) ? '9' : '0');
     std::string s = Digits(Pick(1, 50));
-    s.insert(s.begin() + Pick(0, std::min(static_cast<int>(s.size()), READ_CHARS - 1)), NonDigit());
+    s.insert(s.begin() + Pick(0, std::min(static_cast<int>(s.size()), NUMBER_READ_CHARS - 1)), NonDigit());
     return s;
 }
 
@@ -140,7 +101,7 @@ struct Tally {
 // Sends one delivered text and checks what the port got.
 static void Send(const Program& app, HWND envoi, const std::string& text, size_t index, Tally& t)
 {
-    Expected e = Rule(text);
+    Expected e = NumberRule(text);
     int64_t mark = JournalMark();
     DWORD start = GetTickCount();
     if (e.valid) {
@@ -191,7 +152,7 @@ static int TopLevelWindows(DWORD pid)
 
 static void Run(const Program& app, int count, Tally& t)
 {
-    HWND box = Control(app, NUMBER_BOX_ID), envoi = Control(app, ENVOI_ID);
+    HWND box = Control(app, IDC_NUMBER_BOX), envoi = Control(app, IDC_SEND);
     for (int i = 0; i < count && Failure.empty(); ++i) {
         std::string text = Generate();
         bool paste = Pick(0, 1) == 1;
@@ -226,7 +187,7 @@ int main(int argc, char** argv)
         printf("usage: numberbox_scale [COUNT [SEED]]\n");
         return 2;
     }
-    Rng.seed(seed);
+    TextRng().seed(seed);
     Program app;
     if (!StartProgram(app)) {
         printf("NUMBERBOX FAILED: the program did not start\n");
