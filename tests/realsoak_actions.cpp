@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include "emudevice.h"
 #include "realsoak.h"
+#include "realsession.h"
 
 constexpr int LED_FIRST = 1001, LED_LAST = 1008, K2000 = 1009, CHENILLARD = 1010, FONTAINE = 1011;
 constexpr int STOP = 1017, SLIDER = 1018, NUMBER_BOX = 1019, ENVOI = 1020, STATUS_BOX = 1022;
@@ -48,19 +49,7 @@ static bool WaitHelper(SoakRun& r, int32_t notPid)
 // SIGKILL through the system's kill, started as a Linux program from Z:.
 static bool KillNative(int32_t pid)
 {
-    wchar_t line[64];
-    _snwprintf(line, 64, L"kill -KILL %d", static_cast<int>(pid));
-    line[63] = L'\0';
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(L"Z:\\bin\\kill", line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-        return false;
-    if (pi.hProcess)
-        CloseHandle(pi.hProcess);
-    if (pi.hThread)
-        CloseHandle(pi.hThread);
-    return true;
+    return RunLinux("/bin/kill", "-KILL " + std::to_string(pid));
 }
 
 static void KillHelper(SoakRun& r)
