@@ -58,7 +58,7 @@ static void OnCreate(HWND window)
     if (!ControlPanel)
         MessageBoxA(nullptr, "Impossible de créer le module principal", "Erreur", 0);
     KeepGroundBeneathControls(ControlPanel);
-    SkipUnchangedText(GetDlgItem(ControlPanel, IDC_STATUS_BOX));
+    SkipUnchangedText(StatusBox);
     ShowWindow(ControlPanel, SW_SHOW);
     PortWrite(DATA_PORT, 0);
     SensorPollTimer = SetTimer(window, TIMER_SENSOR_POLL, 1, nullptr);
