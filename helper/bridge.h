@@ -11,17 +11,29 @@
 // Timing, in microseconds unless named otherwise. The trade-off: a write
 // must reach the device within 100 us, yet the library must almost never
 // make a system call and the helper must cost little. So after a write the
-// helper stays awake for a short window, looking at the journal every
+// helper looks at the journal again at once (the value that follows a 0 is
+// usually there already), then stays awake for a short window, looking every
 // BRIDGE_AWAKE_POLL_US with a timed wait (each wake costs it some 15 us of
-// processor on a virtual machine): the writes of one K2000 pass, 20 to 90 us
-// apart, then need no doorbell, and the library rings about once a pass.
-// Quiet, it sleeps on the doorbell, waking only for the status read.
-constexpr int BRIDGE_STATUS_PERIOD_US = 1900;    // status read at least this often (limit 2 ms)
-constexpr int BRIDGE_AWAKE_POLL_US = 20;         // timed wait between journal looks while awake
-constexpr int BRIDGE_AWAKE_WINDOW_US = 400;      // stay awake this long after the last write
-constexpr int BRIDGE_CLIENT_CHECK_US = 100000;   // how often client processes are looked at
-constexpr int BRIDGE_IDLE_EXIT_US = 2000000;     // end once no client has lived this long
-constexpr int BRIDGE_APPLY_BATCH = 16;           // entries applied between two looks at the clock
+// processor on a virtual machine): the writes of one K2000 pass then need no
+// doorbell, and the library rings about once a pass. Quiet, it sleeps on the
+// doorbell, waking only to read the status for a reader, or to look at the
+// clients.
+//
+// The status register is read for the library's readers, not on a clock of
+// its own: once per reader period, BRIDGE_STATUS_LEAD_US before the next read
+// is due, so that a poll finds a value read just before it. The period is
+// learnt from the reads the library stamps in the state; with no read for
+// BRIDGE_READER_GONE_US the register is not read at all.
+constexpr int BRIDGE_STATUS_MIN_GAP_US = HELPER_STATUS_MIN_GAP_MS * 1000;  // never two status reads closer
+constexpr int BRIDGE_STATUS_LEAD_US = 2000;       // read this long before the reader's next read
+constexpr int BRIDGE_READER_PERIOD_US = 10000;    // a reader's period until learnt: the program's poll
+constexpr int BRIDGE_READER_GONE_US = HELPER_READER_GONE_MS * 1000;  // no read this long: register left alone
+constexpr int BRIDGE_AWAKE_POLL_US = 20;          // timed wait between journal looks while awake
+constexpr int BRIDGE_AWAKE_WINDOW_US = 400;       // stay awake this long after the last write
+constexpr int BRIDGE_CLIENT_CHECK_US = 100000;    // how often client processes are looked at (and a beat)
+constexpr int BRIDGE_IDLE_EXIT_US = 2000000;      // end once no client has lived this long
+constexpr int BRIDGE_APPLY_BATCH = 16;            // entries applied between two looks at the clock
+constexpr int64_t BRIDGE_NEVER = INT64_MAX;       // a time that never comes
 
 // Exit codes of the helper.
 constexpr int BRIDGE_EXIT_DONE = 0;     // no client left
@@ -36,7 +48,10 @@ struct BridgeDevice {
 };
 
 struct BridgeTiming {
-    int64_t statusPeriod;  // in ticks, like the rest
+    int64_t statusMinGap;  // in ticks, like the rest
+    int64_t statusLead;
+    int64_t readerPeriod;  // the first guess of a reader's period
+    int64_t readerGone;
     int64_t awakePoll;
     int64_t awakeWindow;
     int64_t clientCheck;
@@ -60,6 +75,23 @@ int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err);
 
 // Reads the status register into the state and beats. 0 or an errno.
 int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now);
+
+// What the helper has seen of the library's reads (the `reads` count and
+// `lastReadTicks` it stamps), and the period it learnt from them.
+struct BridgeReader {
+    int64_t reads;
+    int64_t lastRead;
+    int64_t period;  // ticks between two reads, within [statusMinGap, clientCheck]
+};
+
+// Takes in the reads stamped since the last look.
+void BridgeWatchReader(BridgeReader* r, PortState* s, const BridgeTiming* t);
+
+// When the status register is next to be read, given the helper's last read
+// of it: just before the reader's next read, at least once a reader period,
+// never within statusMinGap of the last; BRIDGE_NEVER when no one has read
+// for readerGone.
+int64_t BridgeNextStatusRead(const BridgeReader* r, int64_t lastStatus, int64_t now, const BridgeTiming* t);
 
 // True if some client slot names a live process.
 bool BridgeClientsAlive(PortState* s);

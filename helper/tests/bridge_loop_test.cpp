@@ -1,6 +1,6 @@
 // The bridge loop end to end against a fake device: the doorbell wakes it,
-// every write arrives, the status follows, it ends without clients and fails
-// cleanly when the device does.
+// every write arrives, the status follows a reader and is left alone without
+// one, it ends without clients and fails cleanly when the device does.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -22,7 +22,10 @@ constexpr int64_t TICKS_PER_MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
 BridgeTiming FastTiming()
 {
     BridgeTiming t;
-    t.statusPeriod = 1 * TICKS_PER_MS;
+    t.statusMinGap = 1 * TICKS_PER_MS;
+    t.statusLead = TICKS_PER_MS / 2;
+    t.readerPeriod = 2 * TICKS_PER_MS;
+    t.readerGone = 20 * TICKS_PER_MS;
     t.awakePoll = TICKS_PER_MS / 50;
     t.awakeWindow = TICKS_PER_MS / 5;
     t.clientCheck = 5 * TICKS_PER_MS;
@@ -73,7 +76,10 @@ TEST(BridgeRun, SleepsWakesOnTheDoorbellFollowsTheStatusAndEndsWithoutClients)
         EXPECT_EQ(d.written, (std::vector<uint8_t>{ 0, 0x2A }));
         d.status = 0x3F;
     }
-    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->status) == 0x3F; }));
+    ASSERT_TRUE(WaitFor([&] {
+        StampRead(s);  // a program polling
+        return AtomicLoad(&s->status) == 0x3F;
+    }));
 
     PortStateFreeClient(s, slot);
     ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
@@ -111,6 +117,7 @@ TEST(BridgeRun, FarBehindASlowDeviceItStillBeatsAndReadsTheStatus)
     auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
     int64_t worstBeatAge = 0;
     bool done = WaitFor([&] {
+        StampRead(s);
         int64_t beat = AtomicLoad(&s->helperBeat);
         if (beat > 0 && AtomicLoad(&s->applied) < count)
             worstBeatAge = std::max(worstBeatAge, PortNativeTicks() - beat);
@@ -118,6 +125,50 @@ TEST(BridgeRun, FarBehindASlowDeviceItStillBeatsAndReadsTheStatus)
     });
     EXPECT_TRUE(done);
     EXPECT_LT(worstBeatAge, HELPER_LOST_MS * TICKS_PER_MS / 2);  // never near being taken for lost
+    {
+        std::lock_guard<std::mutex> g(d.lock);
+        EXPECT_GT(d.statusReads, 1) << "the reader was served between batches";
+    }
+    PortStateFreeClient(s, slot);
+    ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
+    EXPECT_EQ(run.get(), BRIDGE_EXIT_DONE);
+    free(s);
+}
+
+int StatusReads(FakeDevice& d)
+{
+    std::lock_guard<std::mutex> g(d.lock);
+    return d.statusReads;
+}
+
+// Without a reader the register is read once, at the start; a reader gets
+// about one read per read of its own, not a fixed clock's; once it stops the
+// reads stop too.
+TEST(BridgeRun, TheStatusIsReadForAReaderOnly)
+{
+    PortState* s = NewState();
+    FakeDevice d;
+    BridgeDevice dev = FakeBridgeDevice(&d);
+    BridgeTiming t = FastTiming();
+    int slot = PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
+    auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
+    ASSERT_TRUE(WaitFor([&] { return StatusReads(d) == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // ten client checks, no reader
+    EXPECT_EQ(StatusReads(d), 1);
+
+    const int polls = 40;
+    for (int i = 0; i < polls; ++i) {
+        StampRead(s);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    int served = StatusReads(d) - 1;
+    EXPECT_GE(served, polls / 8) << "a polling reader is served";
+    EXPECT_LE(served, 2 * polls + 2) << "at most twice per read: the reader's pace, not a clock's";
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * t.readerGone / TICKS_PER_MS));
+    int after = StatusReads(d);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(StatusReads(d), after) << "no reads once the reader has gone";
     PortStateFreeClient(s, slot);
     ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
     EXPECT_EQ(run.get(), BRIDGE_EXIT_DONE);

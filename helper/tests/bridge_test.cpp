@@ -126,4 +126,53 @@ TEST(BridgeState, ClientsCountOnlyWhileTheirProcessLives)
     free(s);
 }
 
+constexpr int64_t MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
+
+// A program polling every 10 ms: the helper reads 2 ms before each poll, once
+// per poll; a late poll gets a read a period on; a reader faster than the
+// minimum gap is read for at that gap; a gone reader not at all.
+TEST(BridgeStatusPlan, ReadsJustBeforeEachPollAndNotWithoutPolls)
+{
+    BridgeTiming t = BridgeDefaultTiming();
+    PortState* s = NewState();
+    BridgeReader r = {};
+    int64_t start = PortNativeTicks();
+    EXPECT_EQ(BridgeNextStatusRead(&r, start, start, &t), BRIDGE_NEVER) << "no read stamped yet";
+    for (int i = 0; i < 20; ++i) {
+        AtomicAdd(&s->reads, int64_t(1));
+        AtomicStore(&s->lastReadTicks, start + i * 10 * MS);
+        BridgeWatchReader(&r, s, &t);
+    }
+    EXPECT_EQ(r.period, 10 * MS);
+    int64_t poll = start + 190 * MS;
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll - 2 * MS, poll, &t), poll + 8 * MS);
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll + 8 * MS, poll + 8 * MS, &t), poll + 18 * MS) << "a late poll";
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll, poll + 995 * MS, &t), poll + 8 * MS);
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll, poll + 1001 * MS, &t), BRIDGE_NEVER) << "the reader is gone";
+
+    // An effect pass holds the program for 200 ms: the period barely moves.
+    AtomicAdd(&s->reads, int64_t(1));
+    AtomicStore(&s->lastReadTicks, poll + 200 * MS);
+    BridgeWatchReader(&r, s, &t);
+    EXPECT_LE(r.period, 13 * MS);
+
+    // A reader every 0.5 ms: reads at the minimum gap, whatever the lead.
+    for (int i = 1; i <= 40; ++i) {
+        AtomicAdd(&s->reads, int64_t(1));
+        AtomicStore(&s->lastReadTicks, poll + 200 * MS + i * MS / 2);
+        BridgeWatchReader(&r, s, &t);
+    }
+    EXPECT_EQ(r.period, t.statusMinGap);
+    int64_t now = poll + 220 * MS;
+    EXPECT_EQ(BridgeNextStatusRead(&r, now - MS, now, &t), now - MS + t.statusMinGap);
+
+    // Stamps that went back or a count that wrapped teach nothing.
+    int64_t period = r.period;
+    AtomicStore(&s->reads, int64_t(-5));
+    AtomicStore(&s->lastReadTicks, start);
+    BridgeWatchReader(&r, s, &t);
+    EXPECT_EQ(r.period, period);
+    free(s);
+}
+
 }  // namespace

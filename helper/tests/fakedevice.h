@@ -20,6 +20,7 @@ struct FakeDevice {
     int writeError = 0;
     int statusError = 0;   // every status read fails with this, when set
     int writeDelayUs = 0;  // a slow device: each data write takes this long
+    int statusReads = 0;   // status reads answered
 };
 
 inline int FakeWrite(void* context, uint8_t value)
@@ -40,6 +41,7 @@ inline int FakeStatus(void* context, uint8_t* value)
     std::lock_guard<std::mutex> g(d->lock);
     if (d->statusError)
         return d->statusError;
+    ++d->statusReads;
     *value = d->status;
     return 0;
 }
@@ -47,6 +49,13 @@ inline int FakeStatus(void* context, uint8_t* value)
 inline BridgeDevice FakeBridgeDevice(FakeDevice* d)
 {
     return BridgeDevice{ d, FakeWrite, FakeStatus, "/dev/fauxport" };
+}
+
+// The library's side of a read: the count and the clock it stamps.
+inline void StampRead(PortState* s)
+{
+    AtomicAdd(&s->reads, int64_t(1));
+    AtomicStore(&s->lastReadTicks, PortNativeTicks());
 }
 
 // A clean state in private memory, set for the ppdev backend.
