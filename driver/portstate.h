@@ -38,7 +38,10 @@
 //      644     4  reserved0
 //      648     8  wireWrites       data writes the helper has applied to the device
 //      656   256  clients          PORTSTATE_CLIENTS slots of PortClient
-//      912   112  reserved         zero
+//      912   104  reserved         zero
+//     1016     8  helperWakes      times the helper has woken from a wait (its
+//                                  doorbell or timed waits), for the benchmarks;
+//                                  0 from a helper that does not count
 //     1024  ...   journal          PORTSTATE_JOURNAL_CAPACITY entries of 24 bytes
 //
 // Journal: the write with sequence number n (0, 1, 2 ...) lives in entry
@@ -182,7 +185,8 @@ struct PortState {
     uint32_t reserved0;
     int64_t wireWrites;
     PortClient clients[PORTSTATE_CLIENTS];
-    uint8_t reserved[112];
+    uint8_t reserved[104];
+    int64_t helperWakes;
     PortEntry journal[PORTSTATE_JOURNAL_CAPACITY];
 };
 
@@ -191,6 +195,7 @@ static_assert(sizeof(PortClient) == 16, "client slot layout");
 static_assert(offsetof(PortState, backend) == 72, "v2 fields follow the v1 header");
 static_assert(offsetof(PortState, helperPid) == 608, "helper fields");
 static_assert(offsetof(PortState, clients) == 656, "client slots");
+static_assert(offsetof(PortState, helperWakes) == 1016, "taken from the end of the reserved bytes");
 static_assert(offsetof(PortState, journal) == 1024, "journal offset");
 
 // Sequentially consistent access to shared fields.

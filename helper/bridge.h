@@ -10,11 +10,14 @@
 
 // Timing, in microseconds unless named otherwise. The trade-off: a write
 // must reach the device within 100 us, yet the library must almost never
-// make a system call and the helper must cost little. So after a write the
-// helper looks at the journal again at once (the value that follows a 0 is
-// usually there already), then stays awake for a short window, looking every
-// BRIDGE_AWAKE_POLL_US with a timed wait (each wake costs it some 15 us of
-// processor on a virtual machine): the writes of one K2000 pass then need no
+// make a system call (a doorbell rung while the helper sleeps costs the
+// program 5 to 30 us on a loaded machine) and the helper must cost little
+// (each wake costs it some 15 us of processor on a virtual machine, a timed
+// wait of 20 us often lasts 60). So after a write the helper looks at the
+// journal again at once (the value that follows a 0 is usually there
+// already), then stays awake for a window a little longer than the gap
+// between two writes of a K2000 pass (100 to 150 us), looking every
+// BRIDGE_AWAKE_POLL_US with a timed wait: the writes of one pass then need no
 // doorbell, and the library rings about once a pass. Quiet, it sleeps on the
 // doorbell, waking only to read the status for a reader, or to look at the
 // clients.
@@ -25,11 +28,11 @@
 // learnt from the reads the library stamps in the state; with no read for
 // BRIDGE_READER_GONE_US the register is not read at all.
 constexpr int BRIDGE_STATUS_MIN_GAP_US = HELPER_STATUS_MIN_GAP_MS * 1000;  // never two status reads closer
-constexpr int BRIDGE_STATUS_LEAD_US = 2000;       // read this long before the reader's next read
+constexpr int BRIDGE_STATUS_LEAD_US = 3000;       // read this long before the reader's next read
 constexpr int BRIDGE_READER_PERIOD_US = 10000;    // a reader's period until learnt: the program's poll
 constexpr int BRIDGE_READER_GONE_US = HELPER_READER_GONE_MS * 1000;  // no read this long: register left alone
-constexpr int BRIDGE_AWAKE_POLL_US = 20;          // timed wait between journal looks while awake
-constexpr int BRIDGE_AWAKE_WINDOW_US = 400;       // stay awake this long after the last write
+constexpr int BRIDGE_AWAKE_POLL_US = 50;          // timed wait between journal looks while awake
+constexpr int BRIDGE_AWAKE_WINDOW_US = 150;       // stay awake this long after the last write
 constexpr int BRIDGE_CLIENT_CHECK_US = 100000;    // how often client processes are looked at (and a beat)
 constexpr int BRIDGE_IDLE_EXIT_US = 2000000;      // end once no client has lived this long
 constexpr int BRIDGE_APPLY_BATCH = 16;            // entries applied between two looks at the clock
@@ -88,9 +91,9 @@ struct BridgeReader {
 void BridgeWatchReader(BridgeReader* r, PortState* s, const BridgeTiming* t);
 
 // When the status register is next to be read, given the helper's last read
-// of it: just before the reader's next read, at least once a reader period,
-// never within statusMinGap of the last; BRIDGE_NEVER when no one has read
-// for readerGone.
+// of it: statusLead before the reader's next read that it has not read for,
+// never within statusMinGap of the last, at most two reader periods after
+// it; BRIDGE_NEVER when no one has read for readerGone.
 int64_t BridgeNextStatusRead(const BridgeReader* r, int64_t lastStatus, int64_t now, const BridgeTiming* t);
 
 // True if some client slot names a live process.

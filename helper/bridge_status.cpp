@@ -3,26 +3,21 @@
 #include "bridge.h"
 #include "portcore.h"
 
-constexpr int64_t SLOWER_STEP = 4;    // a longer gap moves the period a quarter of the way ...
-constexpr int64_t SLOWER_LIMIT = 2;   // ... and counts as at most twice the period (a reader held up)
-constexpr int64_t FASTER_STEP = 2;    // a shorter gap moves it half of the way
+constexpr int64_t LEARN_STEP = 4;  // each gap moves the period a quarter of the way ...
+constexpr int64_t LEARN_SPAN = 2;  // ... counted within half and twice the period
 
 static int64_t Clamp(int64_t v, int64_t low, int64_t high)
 {
     return v < low ? low : v > high ? high : v;
 }
 
-// A gap longer than the period is most often a reader held up (a program
-// inside an effect pass handles no timer): it lengthens the period slowly.
+// A gap far longer than the period is most often a reader held up (a program
+// inside an effect pass handles no timer), one far shorter two reads of one
+// late tick: each counts as at most twice, at least half, the period.
 static int64_t LearnPeriod(int64_t period, int64_t gap, const BridgeTiming* t)
 {
-    if (gap > period) {
-        int64_t held = gap < SLOWER_LIMIT * period ? gap : SLOWER_LIMIT * period;
-        period += (held - period) / SLOWER_STEP;
-    } else {
-        period -= (period - gap) / FASTER_STEP;
-    }
-    return Clamp(period, t->statusMinGap, t->clientCheck);
+    int64_t counted = Clamp(gap, period / LEARN_SPAN, period * LEARN_SPAN);
+    return Clamp(period + (counted - period) / LEARN_STEP, t->statusMinGap, t->clientCheck);
 }
 
 void BridgeWatchReader(BridgeReader* r, PortState* s, const BridgeTiming* t)
@@ -42,20 +37,22 @@ void BridgeWatchReader(BridgeReader* r, PortState* s, const BridgeTiming* t)
     r->lastRead = last;
 }
 
+// The reader's reads are due at lastRead + k periods; the helper reads
+// statusLead before the first of them that its last read has not served (one
+// within half a period before it served it). Never within statusMinGap of its
+// last read, and never more than two periods after it.
 int64_t BridgeNextStatusRead(const BridgeReader* r, int64_t lastStatus, int64_t now, const BridgeTiming* t)
 {
     if (r->lastRead <= 0 || now - r->lastRead > t->readerGone)
         return BRIDGE_NEVER;
     int64_t lastRead = r->lastRead < now ? r->lastRead : now;  // a clock from the future is now
     int64_t period = Clamp(r->period, t->statusMinGap, t->clientCheck);
-    int64_t next = lastRead + period - t->statusLead;  // just before the next read
-    if (next <= lastStatus) {
-        // Already read for that one: the one after it, the reader being late.
-        int64_t behind = lastStatus - next;
-        next += (behind / period + 1) * period;
-    }
-    if (next > lastStatus + period)
-        next = lastStatus + period;  // a reader faster than the clock: still once a period
+    int64_t next = lastRead + period - t->statusLead;
+    int64_t served = lastStatus + period / 2;
+    if (next < served)
+        next += ((served - next) / period + 1) * period;
+    if (next > lastStatus + 2 * period)
+        next = lastStatus + 2 * period;
     if (next < lastStatus + t->statusMinGap)
         next = lastStatus + t->statusMinGap;
     return next;

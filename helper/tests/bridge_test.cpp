@@ -128,9 +128,9 @@ TEST(BridgeState, ClientsCountOnlyWhileTheirProcessLives)
 
 constexpr int64_t MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
 
-// A program polling every 10 ms: the helper reads 2 ms before each poll, once
-// per poll; a late poll gets a read a period on; a reader faster than the
-// minimum gap is read for at that gap; a gone reader not at all.
+// A program polling every 10 ms: the helper reads statusLead before each poll,
+// once per poll; a late poll gets a read a period on; a reader faster than
+// the minimum gap is read for at that gap; a gone reader not at all.
 TEST(BridgeStatusPlan, ReadsJustBeforeEachPollAndNotWithoutPolls)
 {
     BridgeTiming t = BridgeDefaultTiming();
@@ -144,10 +144,10 @@ TEST(BridgeStatusPlan, ReadsJustBeforeEachPollAndNotWithoutPolls)
         BridgeWatchReader(&r, s, &t);
     }
     EXPECT_EQ(r.period, 10 * MS);
-    int64_t poll = start + 190 * MS;
-    EXPECT_EQ(BridgeNextStatusRead(&r, poll - 2 * MS, poll, &t), poll + 8 * MS);
-    EXPECT_EQ(BridgeNextStatusRead(&r, poll + 8 * MS, poll + 8 * MS, &t), poll + 18 * MS) << "a late poll";
-    EXPECT_EQ(BridgeNextStatusRead(&r, poll, poll + 995 * MS, &t), poll + 8 * MS);
+    int64_t poll = start + 190 * MS, before = 10 * MS - t.statusLead;
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll - 2 * MS, poll, &t), poll + before);
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll + before, poll + before, &t), poll + 10 * MS + before) << "a late poll";
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll, poll + 995 * MS, &t), poll + before);
     EXPECT_EQ(BridgeNextStatusRead(&r, poll, poll + 1001 * MS, &t), BRIDGE_NEVER) << "the reader is gone";
 
     // An effect pass holds the program for 200 ms: the period barely moves.
