@@ -118,8 +118,9 @@ TEST_F(ShownPicturesTest, PicturesReachTheButtonsAfterTheValue)
         std::string lit;
         for (int i = 0; i < OUTPUT_SLOTS; ++i)
             lit += (static_cast<unsigned short>(c.value) >> i) & 1 ? '1' : '0';
-        if (c.changes > 0)
+        if (c.changes > 0) {
             EXPECT_EQ(ModelAt, lit) << c.value << ": the model was not complete before the pictures went out";
+        }
         EXPECT_EQ(ValuesSince(WriteMark), (std::vector<int>{ 0, c.value }));
     }
 }
