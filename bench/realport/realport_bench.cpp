@@ -6,8 +6,13 @@
 //       watches a session of the real library under Wine (realport_writer),
 //       whose helper the library started; its mean call cost is read from
 //       CALL_COST_FILE once it has written it
+//   realport_bench --round-trip DEVICE
+//       prints the device's own ioctl round trip, and the caller's processor
+//       time in a data write (the device claimed for it), in µs
 // REALPORT_QUIET_S (seconds of each of three quiet spells, default 5) and
-// REALPORT_PASSES (K2000 passes, default 300) size the stand-in's run.
+// REALPORT_PASSES (K2000 passes, default 300) size the stand-in's run. With
+// REALPORT_FIGURES naming a file, the figures are added to it one a line
+// (name, value, unit, tab-separated); REALPORT_PREFIX goes before the names.
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <signal.h>
@@ -64,17 +69,44 @@ static pid_t StartHelper(const char* helper, const char* statePath)
     return pid;
 }
 
-// Mean µs of one ioctl round trip to the device, outside the bridge.
-static double DeviceRoundTripUs(const char* device)
+// Mean µs of one ioctl round trip to the device, outside the bridge, and
+// the caller's processor time per call in *cpuUs when asked.
+static double DeviceRoundTripUs(const char* device, double* cpuUs = nullptr)
 {
     int fd = open(device, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return -1.0;
     unsigned char v;
+    double cpu0 = ProcessCpuUs(getpid());
     int64_t t0 = PortNativeTicks();
     for (int i = 0; i < FLOOR_CALLS; ++i)
         ioctl(fd, PPRSTATUS, &v);  // refused unclaimed, after the same round trip
     double us = static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US / FLOOR_CALLS;
+    if (cpuUs)
+        *cpuUs = (ProcessCpuUs(getpid()) - cpu0) / FLOOR_CALLS;
+    close(fd);
+    return us;
+}
+
+// Mean µs of one data write to a free device, claimed for the purpose, and
+// the caller's processor time per write in *cpuUs; -1 if it cannot be claimed.
+static double DeviceWriteUs(const char* device, double* cpuUs)
+{
+    int fd = open(device, O_RDWR | O_CLOEXEC);
+    *cpuUs = -1.0;
+    if (fd < 0 || ioctl(fd, PPCLAIM) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return -1.0;
+    }
+    unsigned char v = 0;
+    double cpu0 = ProcessCpuUs(getpid());
+    int64_t t0 = PortNativeTicks();
+    for (int i = 0; i < FLOOR_CALLS; ++i)
+        ioctl(fd, PPWDATA, &v);
+    double us = static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US / FLOOR_CALLS;
+    *cpuUs = (ProcessCpuUs(getpid()) - cpu0) / FLOOR_CALLS;
+    ioctl(fd, PPRELEASE);
     close(fd);
     return us;
 }
@@ -100,34 +132,74 @@ static std::vector<int64_t> JournalTicks(PortState* s)
     return ticks;
 }
 
+// A row of the table, and the figure in REALPORT_FIGURES when it is set.
 static void Row(const char* name, double value, const char* unit, const char* beside, double other,
                 const char* target)
 {
-    printf("%-30s %10.2f %-3s | %-34s %9.2f | %s\n", name, value, unit, beside, other, target);
+    const char* prefix = getenv("REALPORT_PREFIX");
+    char full[128];
+    snprintf(full, sizeof full, "%s%s", prefix ? prefix : "", name);
+    printf("%-38s %10.2f %-3s | %-34s %9.2f | %s\n", full, value, unit, beside, other, target);
+    const char* figures = getenv("REALPORT_FIGURES");
+    FILE* f = figures && *figures ? fopen(figures, "a") : nullptr;
+    if (f) {
+        fprintf(f, "%s\t%.6g\t%s\n", full, value, unit);
+        fclose(f);
+    }
+}
+
+// The helper's wake-ups so far, two ways: its sleeps less those inside device
+// calls (from /proc and the device), and its own count in the state (0 from
+// a helper that does not count).
+struct WakeCount {
+    double proc;
+    double counted;
+};
+
+static WakeCount Wakeups(PortState* s, pid_t helper, const char* device)
+{
+    return WakeCount{ ProcessSleeps(helper) - DeviceIoctls(device),
+                      static_cast<double>(AtomicLoad(&s->helperWakes)) };
+}
+
+static WakeCount Since(const WakeCount& before, const WakeCount& after)
+{
+    return WakeCount{ after.proc - before.proc, after.counted - before.counted };
+}
+
+// Per second over `wallUs`: the helper's own count when it keeps one.
+static double PerSecond(const WakeCount& w, double wallUs, bool proc = false)
+{
+    return 1e6 * (proc || w.counted <= 0.0 ? w.proc : w.counted) / wallUs;
 }
 
 struct Phases {
     double idleCpu, idleWall, k2000Cpu, k2000Wall;
+    WakeCount idleWakes, k2000Wakes;  // the helper's wake-ups in each phase
     double ringsPerPass;  // doorbell rings the library paid per K2000 pass
     double callCost, simCost;  // mean µs of a write call, ppdev and simulated
 };
 
-static void RunPhases(PortState* s, pid_t helper, Phases* p, int quietS, int passes)
+static void RunPhases(PortState* s, pid_t helper, const char* device, Phases* p, int quietS, int passes)
 {
     double cpu0 = ProcessCpuUs(helper);
+    WakeCount wakes0 = Wakeups(s, helper, device);
     int64_t t0 = PortNativeTicks();
     for (int i = 0; i < QUIET_SPELLS; ++i) {
-        sleep(static_cast<unsigned>(quietS));
+        PollFor(s, quietS * 1000);  // the program idles: it polls the status
         LibraryWrite(s, 0x55);
     }
     p->idleCpu = ProcessCpuUs(helper) - cpu0;
+    p->idleWakes = Since(wakes0, Wakeups(s, helper, device));
     p->idleWall = static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US;
     cpu0 = ProcessCpuUs(helper);
+    wakes0 = Wakeups(s, helper, device);
     t0 = PortNativeTicks();
     uint32_t rings = AtomicLoad(&s->doorbell);
     p->callCost = Mean(RunK2000(s, LibraryWrite, passes));
     p->ringsPerPass = static_cast<double>(AtomicLoad(&s->doorbell) - rings) / passes;
     p->k2000Cpu = ProcessCpuUs(helper) - cpu0;
+    p->k2000Wakes = Since(wakes0, Wakeups(s, helper, device));
     p->k2000Wall = static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US;
     PortState* sim = static_cast<PortState*>(calloc(1, sizeof(PortState)));
     PortStateInit(sim, PORTSTATE_NATIVE_FREQUENCY, 0);
@@ -135,10 +207,25 @@ static void RunPhases(PortState* s, pid_t helper, Phases* p, int quietS, int pas
     free(sim);
 }
 
+// The device's costs: its ioctl round trip (the floor of a write) and the
+// caller's processor time in one.
+struct DeviceCost {
+    double roundTripUs;
+    double cpuUs;
+};
+
+static DeviceCost CostOf(const char* device)
+{
+    DeviceCost c;
+    c.roundTripUs = DeviceRoundTripUs(device, &c.cpuUs);
+    return c;
+}
+
 // `first` journal entries (a start-up write) count in no figure.
 static int Report(const Phases& p, const std::vector<int64_t>& journal, const std::vector<int64_t>& wire,
-                  double floorUs, size_t first = 0)
+                  const DeviceCost& device, size_t first = 0)
 {
+    double floorUs = device.roundTripUs;
     if (journal.size() != wire.size() || journal.size() < first + QUIET_SPELLS) {
         printf("FAILED: %zu data writes journaled, %zu reached the device\n", journal.size(), wire.size());
         return 1;
@@ -147,12 +234,22 @@ static int Report(const Phases& p, const std::vector<int64_t>& journal, const st
     for (size_t i = first; i < journal.size(); ++i)
         (i < first + QUIET_SPELLS ? quiet : busy).push_back(static_cast<double>(wire[i] - journal[i]) / TICKS_PER_US);
     double simCost = p.simCost;
-    Row("write_to_wire_p99_us", Percentile(busy, 99), "us", "device ioctl round trip (floor)", floorUs, "< 100");
+    Row("device_round_trip_us", floorUs, "us", "-", 0.0, "the device's own ioctl, outside the bridge");
+    Row("write_to_wire_median_us", Percentile(busy, 50), "us", "device ioctl round trip (floor)", floorUs,
+        "<= 60");
+    Row("write_to_wire_p99_us", Percentile(busy, 99), "us", "device ioctl round trip (floor)", floorUs, "<= 300");
     Row("write_to_wire_after_quiet_us", Percentile(quiet, 100), "us", "device ioctl round trip (floor)", floorUs,
         "< 100");
     Row("ppdev_call_cost_us", p.callCost, "us", "simulated port's call", simCost, "< 1");
-    Row("helper_idle_cpu_percent", 100.0 * p.idleCpu / p.idleWall, "%", "-", 0.0, "<= 1");
-    Row("helper_k2000_cpu_percent", 100.0 * p.k2000Cpu / p.k2000Wall, "%", "-", 0.0, "<= 5");
+    Row("helper_idle_wakeups_per_s", PerSecond(p.idleWakes, p.idleWall), "1/s", "status polls a second",
+        1000.0 / POLL_PERIOD_MS, "<= 100");
+    Row("helper_idle_proc_wakeups_per_s", PerSecond(p.idleWakes, p.idleWall, true), "1/s",
+        "/proc: sleeps less device ioctls", 0.0, "-");
+    Row("helper_idle_cpu_percent", 100.0 * p.idleCpu / p.idleWall, "%", "-", 0.0, "<= 0.5");
+    Row("helper_k2000_cpu_percent", 100.0 * p.k2000Cpu / p.k2000Wall, "%", "wake-ups a second",
+        PerSecond(p.k2000Wakes, p.k2000Wall), "<= 5");
+    Row("helper_k2000_device_cpu_percent", 100.0 * device.cpuUs * static_cast<double>(busy.size()) / p.k2000Wall,
+        "%", "processor in one device call, us", device.cpuUs, "the device's own share of the figure above");
     printf("\nppdev call / simulated call: %.1f; wire p99 / device round trip: %.1f; wire median %.1f us;\n"
            "doorbell rings per pass: %.2f; writes: %zu, all reached the device in order\n",
            p.callCost / simCost, Percentile(busy, 99) / floorUs, Percentile(busy, 50), p.ringsPerPass,
@@ -202,15 +299,17 @@ static double ReadCost(const char* path)
     return cost;
 }
 
-// Times one watched phase: helper CPU and wall from now until `writes` reaches target.
-static bool WatchPhase(PortState* s, pid_t helper, int64_t target, double* cpu, double* wall)
+// Times one watched phase: helper CPU, wake-ups and wall from now until `writes` reaches target.
+static bool WatchPhase(PortState* s, pid_t helper, int64_t target, double* cpu, WakeCount* wakes, double* wall)
 {
     double cpu0 = ProcessCpuUs(helper);
+    WakeCount wakes0 = Wakeups(s, helper, s->target);
     int64_t t0 = PortNativeTicks();
     WatchTarget = target;
     if (!WaitState(s, ReachedTarget, WATCH_LIMIT_TICKS))
         return false;
     *cpu = ProcessCpuUs(helper) - cpu0;
+    *wakes = Since(wakes0, Wakeups(s, helper, s->target));
     *wall = static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US;
     return true;
 }
@@ -234,27 +333,34 @@ static int Watch(char** argv)
     p.simCost = atof(argv[4]);
     uint32_t rings = 0;
     // The writer's first write (the start-up 0) precedes the quiet spells.
-    bool ok = WatchPhase(s, helper, 1 + QUIET_SPELLS, &p.idleCpu, &p.idleWall) &&
+    bool ok = WatchPhase(s, helper, 1 + QUIET_SPELLS, &p.idleCpu, &p.idleWakes, &p.idleWall) &&
               WaitState(s, [](PortState* x) { return AtomicLoad(&x->writes) > 1 + QUIET_SPELLS; }) &&
               (rings = AtomicLoad(&s->doorbell), true) &&
               WatchPhase(s, helper, 1 + QUIET_SPELLS + int64_t(passes) * K2000_PASS_WRITES, &p.k2000Cpu,
-                         &p.k2000Wall);
+                         &p.k2000Wakes, &p.k2000Wall);
     p.ringsPerPass = static_cast<double>(AtomicLoad(&s->doorbell) - rings) / passes;
     p.callCost = ReadCost(argv[5]);
     if (!ok || !WaitState(s, AllApplied)) {
         printf("FAILED: the session did not run to its end (%s)\n", s->faultText);
         return 1;
     }
-    return Report(p, JournalTicks(s), ReadWireRecord(argv[2]), DeviceRoundTripUs(s->target), 1);
+    return Report(p, JournalTicks(s), ReadWireRecord(argv[2]), CostOf(s->target), 1);
 }
 
 int main(int argc, char** argv)
 {
     if (argc == 6 && strcmp(argv[1], "--watch") == 0)
         return Watch(argv);
+    if (argc == 3 && strcmp(argv[1], "--round-trip") == 0) {
+        double cpuUs = 0.0, us = DeviceRoundTripUs(argv[2]);
+        DeviceWriteUs(argv[2], &cpuUs);
+        printf("%.2f %.2f\n", us, cpuUs);
+        return 0;
+    }
     if (argc != 4) {
         fprintf(stderr, "usage: realport_bench HELPER DEVICE WIRE_RECORD\n"
-                        "       realport_bench --watch WIRE_RECORD PASSES SIM_COST_US CALL_COST_FILE\n");
+                        "       realport_bench --watch WIRE_RECORD PASSES SIM_COST_US CALL_COST_FILE\n"
+                        "       realport_bench --round-trip DEVICE\n");
         return 2;
     }
     char path[PORTSTATE_PATH_MAX], err[PORTSTATE_ERROR_MAX];
@@ -273,14 +379,14 @@ int main(int argc, char** argv)
         kill(helper, SIGKILL);
         return 1;
     }
-    double floorUs = DeviceRoundTripUs(argv[2]);
+    DeviceCost device = CostOf(argv[2]);
     Phases p;
-    RunPhases(s, helper, &p, EnvInt("REALPORT_QUIET_S", 5), EnvInt("REALPORT_PASSES", 300));
+    RunPhases(s, helper, argv[2], &p, EnvInt("REALPORT_QUIET_S", 5), EnvInt("REALPORT_PASSES", 300));
     bool applied = WaitState(s, AllApplied);
     PortStateFreeClient(s, slot);
     kill(helper, SIGTERM);
     waitpid(helper, nullptr, 0);
     if (!applied)
         printf("FAILED: the helper left writes unapplied\n");
-    return Report(p, JournalTicks(s), ReadWireRecord(argv[3]), floorUs) || !applied;
+    return Report(p, JournalTicks(s), ReadWireRecord(argv[3]), device) || !applied;
 }
