@@ -28,7 +28,7 @@
 // learnt from the reads the library stamps in the state; with no read for
 // BRIDGE_READER_GONE_US the register is not read at all.
 constexpr int BRIDGE_STATUS_MIN_GAP_US = HELPER_STATUS_MIN_GAP_MS * 1000;  // never two status reads closer
-constexpr int BRIDGE_STATUS_LEAD_US = 3000;       // read this long before the reader's next read
+constexpr int BRIDGE_STATUS_LEAD_US = 5000;       // read this long before the reader's next read
 constexpr int BRIDGE_READER_PERIOD_US = 10000;    // a reader's period until learnt: the program's poll
 constexpr int BRIDGE_READER_GONE_US = HELPER_READER_GONE_MS * 1000;  // no read this long: register left alone
 constexpr int BRIDGE_AWAKE_POLL_US = 50;          // timed wait between journal looks while awake
