@@ -1,7 +1,9 @@
 // Chooses the backend once per process from the configuration, and reports
 // faults on the console and in the shared state.
 #include "backend.h"
+#include "helperstart.h"
 #include <stdio.h>
+#include "unixcall.h"
 
 constexpr char CONSOLE_PREFIX[] = "Travek, port parallèle : ";
 constexpr int SELECT_NONE = 0, SELECT_BUSY = 1, SELECT_DONE = 2;
@@ -58,6 +60,12 @@ void ReportFault(SimPortState* s, PortFaultCode code, const char* text)
 {
     PortStateFault(s, code, text, SimPortNow());
     g_echoedFaults = AtomicLoad(&s->faults);
+    Say(text);
+    NotifyFaultLater(code, text);
+}
+
+void SayLine(const char* text)
+{
     Say(text);
 }
 
@@ -155,6 +163,12 @@ static const PortBackend* Choose()
     if (c.fault != PORT_FAULT_NONE) {
         ReportFault(s, c.fault, c.message);
         return FaultedBackend(s);
+    }
+    if (c.backend == PORT_BACKEND_PPDEV && UnderWine() && !SimPortAttachError() && SimPortClientSlot() < 0) {
+        char text[PORTSTATE_TEXT];
+        snprintf(text, sizeof text, "déjà %d programmes utilisent le port : celui-ci n'y est pas compté "
+                 "(fermez-en un) ; le programme d'aide peut s'arrêter sans l'attendre", PORTSTATE_CLIENTS);
+        ReportFault(s, PORT_FAULT_CLIENTS_FULL, text);
     }
     const PortBackend* b = nullptr;
     switch (c.backend) {
