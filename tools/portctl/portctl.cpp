@@ -57,9 +57,13 @@ static bool StateExists()
     return SimPortExists();
 }
 
+// The status register; a stale value is said on stderr (stdout stays the number).
 static int ShowStatus()
 {
     printf("%ld\n", static_cast<long>(SimPortAttach()->status));
+    std::string stale = PortStaleText(SimPortAttach(), false);
+    if (!stale.empty())
+        fprintf(stderr, "portctl : %s\n", stale.c_str());
     return 0;
 }
 
@@ -78,7 +82,8 @@ static int SetStatus(int32_t value)
     return 0;
 }
 
-// The port watched, and its fault on a second line when there is one.
+// The port watched; its fault, a stale status and its recoveries on
+// further lines when there are any.
 static int ShowPort()
 {
     SimPortState* s = SimPortAttach();
@@ -86,6 +91,11 @@ static int ShowPort()
     std::string fault = PortFaultText(s);
     if (!fault.empty())
         printf("defaut : %s\n", fault.c_str());
+    std::string stale = PortStaleText(s, false), recovery = PortRecoveryText(s);
+    if (!stale.empty())
+        printf("%s\n", stale.c_str());
+    if (!recovery.empty())
+        printf("%s\n", recovery.c_str());
     return 0;
 }
 
