@@ -63,6 +63,11 @@ BridgeTiming BridgeDefaultTiming();
 constexpr int64_t BRIDGE_RETARGETED = -2;
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err);
 
+// Records a fault unless it is already the state's current one (a device
+// tried again and again says so once); true if recorded. Said on stderr
+// and as a desktop notification when new.
+bool BridgeRecordFault(PortState* s, PortFaultCode code, const char* text);
+
 // True while the state asks for the device at `path`.
 bool BridgeTargetIs(PortState* s, const char* path);
 

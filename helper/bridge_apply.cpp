@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 #include "portnative.h"
+#include "notify.h"
 #include "ppdev.h"
 
 constexpr uint8_t DATA_MASK = 0xFF;
@@ -133,4 +134,26 @@ bool BridgeOtherHelper(PortState* s, int64_t now)
     // A helper still claiming the port cannot beat until PPCLAIM returns.
     int64_t limitMs = HELPER_LOST_MS + (state == HELPER_STARTING ? PPDEV_CLAIM_LIMIT_MS : 0);
     return now - AtomicLoad(&s->helperBeat) < limitMs * TICKS_PER_MS;
+}
+
+static bool SameText(PortState* s, const char* text)
+{
+    for (int i = 0; i < PORTSTATE_TEXT; ++i) {
+        char c = AtomicLoad(&s->faultText[i]);
+        if (c != text[i])
+            return false;
+        if (c == '\0')
+            return true;
+    }
+    return true;
+}
+
+bool BridgeRecordFault(PortState* s, PortFaultCode code, const char* text)
+{
+    if (AtomicLoad(&s->fault) == uint32_t(code) && SameText(s, text))
+        return false;
+    fprintf(stderr, "travek-porthelper : %s\n", text);
+    PortStateFault(s, code, text, PortNativeTicks());
+    NotifyDesktop(code, text);
+    return true;
 }

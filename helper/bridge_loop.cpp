@@ -98,7 +98,7 @@ static int Fail(PortState* s, const BridgeDevice* dev, int err)
 {
     PpdevFault f;
     PpdevClassify(dev->path, PPDEV_STEP_SESSION, err, &f);
-    PortStateFault(s, f.code, f.text, PortNativeTicks());
+    BridgeRecordFault(s, f.code, f.text);
     AtomicStore(&s->helperState, uint32_t(HELPER_WAITING));  // still beating: the caller tries again
     return BRIDGE_EXIT_FAILED;
 }

@@ -2,7 +2,6 @@
 #include "bridge_recover.h"
 #include <stdio.h>
 #include <string.h>
-#include "notify.h"
 #include "portnative.h"
 
 constexpr int SKIP_BATCH = 256;        // entries copied at a time while passing over a backlog
@@ -71,28 +70,6 @@ int64_t BridgeSkipStaleBacklog(PortState* s, const BridgeDevice* dev, int64_t no
     return b.next - from;
 }
 
-static bool SameText(PortState* s, const char* text)
-{
-    for (int i = 0; i < PORTSTATE_TEXT; ++i) {
-        char c = AtomicLoad(&s->faultText[i]);
-        if (c != text[i])
-            return false;
-        if (c == '\0')
-            return true;
-    }
-    return true;
-}
-
-bool BridgeRecordFault(PortState* s, PortFaultCode code, const char* text)
-{
-    if (AtomicLoad(&s->fault) == uint32_t(code) && SameText(s, text))
-        return false;
-    fprintf(stderr, "travek-porthelper : %s\n", text);
-    PortStateFault(s, code, text, PortNativeTicks());
-    NotifyDesktop(code, text);
-    return true;
-}
-
 // Waits ms while beating; false when the helper should end instead (no
 // client for the idle time, a stop asked for, the state now for another port).
 static bool BackOff(PortState* s, const BridgeTiming* t, const char* path, int ms, int64_t* lastClient)
@@ -131,17 +108,7 @@ static int Carry(PortState* s, BridgeOpener* o, const BridgeTiming* t, const Bri
         AtomicStore(&s->helperState, uint32_t(HELPER_WAITING));
         return BRIDGE_EXIT_FAILED;
     }
-    uint32_t faults = AtomicLoad(&s->faults);
-    int rc = BridgeRun(s, &o->device, t);
-    if (rc == BRIDGE_EXIT_FAILED && AtomicLoad(&s->faults) != faults) {
-        char text[PORTSTATE_TEXT];
-        for (int i = 0; i < PORTSTATE_TEXT; ++i)
-            text[i] = AtomicLoad(&s->faultText[i]);
-        text[PORTSTATE_TEXT - 1] = '\0';
-        fprintf(stderr, "travek-porthelper : %s\n", text);
-        NotifyDesktop(static_cast<PortFaultCode>(AtomicLoad(&s->fault)), text);
-    }
-    return rc;
+    return BridgeRun(s, &o->device, t);
 }
 
 int BridgeServe(PortState* s, BridgeOpener* o, const BridgeTiming* t, const BridgeRecovery* r)

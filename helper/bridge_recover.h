@@ -35,11 +35,6 @@ BridgeRecovery BridgeDefaultRecovery();
 // with *err when the device failed.
 int64_t BridgeSkipStaleBacklog(PortState* s, const BridgeDevice* dev, int64_t now, int64_t replayLimit, int* err);
 
-// Records a fault unless it is already the state's current one (a device
-// tried again and again says so once); true if recorded. Said on stderr
-// and as a desktop notification when new.
-bool BridgeRecordFault(PortState* s, PortFaultCode code, const char* text);
-
 // Serves the device until no client is left (BRIDGE_EXIT_DONE) or until
 // the first open meets a fault that a new try cannot change (the user not in
 // the lp group, a file that is no parallel port): then HELPER_REFUSED and
