@@ -17,6 +17,7 @@
 #include "switches.h"
 #include "testwin.h"
 #include "vbench.h"
+#include "wirerule.h"
 
 static const int LED3 = 1002, K2000 = 1009, FONTAINE = 1011, STOP = 1017, SLIDER = 1018;
 static const int NUMBER_BOX = 1019, ENVOI = 1020, STATUS_TEXT = 1022;
@@ -291,6 +292,21 @@ protected:
         EXPECT_TRUE(Responds(S.program, 1000));
         EXPECT_EQ(Tail(JournalData(S), before), LED3_WRITES);
     }
+    // Once the device answers again the port resumes by itself: the fault
+    // is over, said on the console, and the wire follows the journal by the
+    // rule (a short outage replayed, a long one passed over to the current value).
+    void ExpectResumed()
+    {
+        EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->fault) == uint32_t(PORT_FAULT_NONE); },
+                            3 * FAULT_WAIT_MS)) << FaultText(S);
+        EXPECT_TRUE(ConsoleSays(S, "répond de nouveau", FAULT_WAIT_MS)) << S.console;
+        Click(Control(S.program, LED3));
+        ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+        std::string why;
+        std::vector<int> wire = EmuValues();
+        EXPECT_TRUE(WireFollowsJournal(JournalData(S), wire, 0, AtomicLoad(&S.state->unapplied), &why)) << why;
+        EXPECT_EQ(Tail(wire, wire.size() - LED3_WRITES.size()), LED3_WRITES) << "new writes go out";
+    }
 };
 
 TEST_F(RealPortFault, NoSuchDevice)
@@ -309,7 +325,7 @@ TEST_F(RealPortFault, PermissionDeniedSaysHowToFixIt)
     EXPECT_TRUE(EmuRecord().empty());
 }
 
-TEST_F(RealPortFault, PortHeldByAnotherProgramNeverBlocksTheProgram)
+TEST_F(RealPortFault, PortHeldByAnotherProgramNeverBlocksTheProgramAndIsTakenOnceFree)
 {
     ASSERT_TRUE(EmuControl("busy"));
     ASSERT_TRUE(StartRealSession(S, EmuDevice()));
@@ -317,6 +333,10 @@ TEST_F(RealPortFault, PortHeldByAnotherProgramNeverBlocksTheProgram)
     ExpectFault(PORT_FAULT_BUSY, "occup");
     ExpectJournaledClick();
     EXPECT_TRUE(EmuRecord().empty());
+    EXPECT_EQ(AtomicLoad(&S.state->helperState), uint32_t(HELPER_WAITING)) << "waiting, not given up";
+    ASSERT_TRUE(EmuControl("normal"));
+    ExpectResumed();
+    EXPECT_EQ(AtomicLoad(&S.state->helperStarts), 1u) << "the same helper, no restart";
 }
 
 TEST_F(RealPortFault, NotAParallelPort)
@@ -340,8 +360,14 @@ TEST_F(RealPortFault, DeviceVanishingMidSession)
     ExpectJournaledClick();
     std::string out = PortctlSays("port");
     EXPECT_NE(out.find("defaut : " + FaultText(S)), std::string::npos) << out;
+    EXPECT_TRUE(WaitFor([&] { return PortctlSays("port").find("entrées périmées") != std::string::npos; },
+                        FAULT_WAIT_MS)) << "the status is said stale: " << PortctlSays("port");
     EXPECT_EQ(EmuValues(), before) << "nothing reached a vanished device";
     EXPECT_EQ(Tail(JournalData(S), before.size()).size(), 2 * LED3_WRITES.size()) << "both clicks journaled";
+    ASSERT_TRUE(EmuControl("normal"));  // back, without restarting the program
+    ExpectResumed();
+    EXPECT_EQ(AtomicLoad(&S.state->helperStarts), 1u) << "the same helper tried the device again";
+    EXPECT_GT(AtomicLoad(&S.state->deviceRetries), 0u);
 }
 
 TEST_F(RealPortFault, HelperKilledMidSessionIsRestartedAndNoWriteIsLost)
@@ -354,6 +380,7 @@ TEST_F(RealPortFault, HelperKilledMidSessionIsRestartedAndNoWriteIsLost)
     ASSERT_TRUE(WaitFor([] { return EmuRecord().size() > 100; }, WIRE_WAIT_MS));
     ASSERT_TRUE(RunLinux("/bin/kill", "-9 " + std::to_string(first)));
     ExpectFault(PORT_FAULT_HELPER_LOST, "ne répond plus");
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->helperStarts) >= 2; }, FAULT_WAIT_MS)) << "counted";
     EXPECT_TRUE(WaitFor([&] {
         int32_t pid = AtomicLoad(&S.state->helperPid);
         return pid > 0 && pid != first && EmuState("claimed") == "1";
