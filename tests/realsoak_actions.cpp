@@ -106,7 +106,8 @@ static void DeviceFault(SoakRun& r)
         return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + ", message inattendu : " + text);
     if (!Responds(r.app, ANSWER_MS))
         return SoakFail(std::string("le programme ne repond plus pendant la panne ") + FAULT_COMMANDS[kind]);
-    EmuControl("normal");
+    if (!EmuControl("normal"))
+        return SoakFail(std::string("le peripherique emule refuse de reprendre apres la panne ") + FAULT_COMMANDS[kind]);
     int32_t pid = AtomicLoad(&r.state->helperPid);
     if (!RestartProgram(r) || !WaitHelper(r, pid))
         return SoakFail(std::string("pas de reprise apres la panne ") + FAULT_COMMANDS[kind]);
