@@ -146,8 +146,8 @@ static void WatchStatus(int64_t now, uint32_t state)
         return;
     g_staleSaid = true;
     char line[PORTSTATE_TEXT];
-    snprintf(line, sizeof line, "état des entrées périmé : dernière lecture du port il y a %u,%u s ; "
-             "le programme montre la dernière valeur lue", age / 1000, age % 1000 / 100);
+    snprintf(line, sizeof line, "état des entrées périmé : dernière lecture du port il y a %u,%02u s ; "
+             "le programme montre la dernière valeur lue", age / 1000, age % 1000 / 10);
     SayLine(line);
 }
 

@@ -141,11 +141,11 @@ int main(int argc, char** argv)
     printf("realsoak: %d passes d'actions, %zu ecritures comparees (%lld entrees dechirees dans le journal), "
            "%d helpers tues, %d reprises, pannes : %d occupe, %d EIO, "
            "%d ENOTTY, %d disparu ; %d noms mal tapes, %d ecrivains retardes, %d pid reutilises ; "
-           "%lld ecritures non appliquees apres une longue panne\n", r.steps, r.journal.size(),
-           static_cast<long long>(r.torn), r.kills, r.recoveries, r.faults[FAULT_BUSY],
+           "%lld ecritures non appliquees apres une longue panne ; etat affiche en %lu ms au plus\n", r.steps,
+           r.journal.size(), static_cast<long long>(r.torn), r.kills, r.recoveries, r.faults[FAULT_BUSY],
            r.faults[FAULT_EIO], r.faults[FAULT_ENOTTY], r.faults[FAULT_VANISH], r.rare[RARE_MISTYPED],
            r.rare[RARE_STALLED_WRITER], r.rare[RARE_REUSED_PID],
-           static_cast<long long>(AtomicLoad(&r.state->unapplied) - r.unappliedStart));
+           static_cast<long long>(AtomicLoad(&r.state->unapplied) - r.unappliedStart), r.slowestBoxMs);
     if (!Failure.empty()) {
         printf("REALSOAK FAILED (seed %u): %s\n", r.seed, Failure.c_str());
         return 1;

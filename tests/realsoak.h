@@ -34,6 +34,7 @@ struct SoakRun {
     int faults[FAULT_KINDS];   // device faults made, by kind
     int rare[RARE_KINDS];      // rare faults made, by kind
     int64_t unappliedStart;    // the state's `unapplied` at the start
+    unsigned long slowestBoxMs;  // longest wait for the status box after the state had the pins
 };
 
 // Records the first fault of the run and prints it.

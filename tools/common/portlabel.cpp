@@ -56,7 +56,7 @@ std::string PortStaleText(SimPortState* s, bool wholeSeconds)
     if (wholeSeconds)
         snprintf(buf, sizeof buf, "entrées périmées : dernière lecture il y a %u s", ms / 1000);
     else
-        snprintf(buf, sizeof buf, "entrées périmées : dernière lecture il y a %u,%u s", ms / 1000, ms % 1000 / 100);
+        snprintf(buf, sizeof buf, "entrées périmées : dernière lecture il y a %u,%02u s", ms / 1000, ms % 1000 / 10);
     return buf;
 }
 

@@ -16,7 +16,7 @@ std::string PortLabel(SimPortState* s);
 // The current fault's message, empty when there is none.
 std::string PortFaultText(SimPortState* s);
 
-// "entrées périmées : dernière lecture il y a 3,2 s" when the status register
+// "entrées périmées : dernière lecture il y a 3,20 s" when the status register
 // is older than a helper's lost time (PortStatusAgeMs); empty otherwise.
 // `wholeSeconds` rounds the age down to seconds (for a display that
 // repaints when the text changes).
