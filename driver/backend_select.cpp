@@ -148,6 +148,17 @@ static void Publish(SimPortState* s, const PortConfig& c)
         AtomicStore(&s->backend, uint32_t(c.backend));
 }
 
+// Without a client slot the helper does not count this process: said once.
+static void SayNoClientSlot(SimPortState* s)
+{
+    if (!UnderWine() || SimPortAttachError() || SimPortClientSlot() >= 0)
+        return;
+    char text[PORTSTATE_TEXT];
+    snprintf(text, sizeof text, "déjà %d programmes utilisent le port : celui-ci n'y est pas compté "
+             "(fermez-en un) ; le programme d'aide peut s'arrêter sans l'attendre", PORTSTATE_CLIENTS);
+    ReportFault(s, PORT_FAULT_CLIENTS_FULL, text);
+}
+
 static const PortBackend* Choose()
 {
     SimPortState* s = SimPortAttach();
@@ -164,12 +175,6 @@ static const PortBackend* Choose()
         ReportFault(s, c.fault, c.message);
         return FaultedBackend(s);
     }
-    if (c.backend == PORT_BACKEND_PPDEV && UnderWine() && !SimPortAttachError() && SimPortClientSlot() < 0) {
-        char text[PORTSTATE_TEXT];
-        snprintf(text, sizeof text, "déjà %d programmes utilisent le port : celui-ci n'y est pas compté "
-                 "(fermez-en un) ; le programme d'aide peut s'arrêter sans l'attendre", PORTSTATE_CLIENTS);
-        ReportFault(s, PORT_FAULT_CLIENTS_FULL, text);
-    }
     const PortBackend* b = nullptr;
     switch (c.backend) {
     case PORT_BACKEND_SIMULATED:
@@ -178,7 +183,10 @@ static const PortBackend* Choose()
         return SimulatedBackend(s);
     case PORT_BACKEND_CHAINED: b = ChainedBackend(s, c); break;
     case PORT_BACKEND_DIRECT: b = DirectBackend(s, c); break;
-    case PORT_BACKEND_PPDEV: b = PpdevBackend(s, c); break;
+    case PORT_BACKEND_PPDEV:
+        b = PpdevBackend(s, c);
+        SayNoClientSlot(s);
+        break;
     }
     return b ? b : FaultedBackend(s);
 }

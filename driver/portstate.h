@@ -35,7 +35,7 @@
 //                                  wire: every data write before it has been applied
 //      632     8  statusTicks      clock at the helper's last read of the status register
 //      640     4  doorbell         futex word: bumped and woken when the helper sleeps
-//      644     4  reserved0
+//      644     4  lastSkipLength   entries passed over by the last stale backlog (see below)
 //      648     8  wireWrites       data writes the helper has applied to the device
 //      656   256  clients          PORTSTATE_CLIENTS slots of PortClient
 //      912    64  clientStart      identity of each slot's process (PortProcessIdentity), 0 unknown
@@ -45,7 +45,7 @@
 //     1000     8  unapplied        data writes passed over after a long outage (never on the wire)
 //     1008     4  statusAge        ms since the status was read, when older than HELPER_LOST_MS; else 0
 //     1012     4  deviceRetries    times the helper tried the device again after a fault
-//     1016     8  reserved         zero
+//     1016     8  lastSkipEnd      `applied` after the last stale backlog passed over, 0 if none
 //     1024  ...   journal          PORTSTATE_JOURNAL_CAPACITY entries of 24 bytes
 //
 // Journal: the write with sequence number n (0, 1, 2 ...) lives in entry
@@ -98,7 +98,9 @@
 // the backlog is stale: the newest data write (and the newest control write,
 // if the backlog has one) goes to the wire at once, every data write before
 // it stays in the journal unapplied and is added to `unapplied`, and writes
-// journaled later go out in order.
+// journaled later go out in order. The last such backlog is the entries
+// [lastSkipEnd - lastSkipLength, lastSkipEnd), all passed over but its
+// newest data write (and control write), which went to the wire.
 #ifndef PORTSTATE_H
 #define PORTSTATE_H
 
@@ -209,7 +211,7 @@ struct PortState {
     int64_t applied;
     int64_t statusTicks;
     uint32_t doorbell;
-    uint32_t reserved0;
+    uint32_t lastSkipLength;
     int64_t wireWrites;
     PortClient clients[PORTSTATE_CLIENTS];
     uint32_t clientStart[PORTSTATE_CLIENTS];
@@ -219,7 +221,7 @@ struct PortState {
     int64_t unapplied;
     uint32_t statusAge;
     uint32_t deviceRetries;
-    uint8_t reserved[8];
+    int64_t lastSkipEnd;
     PortEntry journal[PORTSTATE_JOURNAL_CAPACITY];
 };
 

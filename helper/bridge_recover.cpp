@@ -65,7 +65,10 @@ int64_t BridgeSkipStaleBacklog(PortState* s, const BridgeDevice* dev, int64_t no
     if (b.data >= 0)
         AtomicAdd(&s->wireWrites, int64_t(1));
     int64_t passed = b.dataWrites - (b.data >= 0 ? 1 : 0) + b.lost;
+    int64_t length = b.next - from;
     AtomicAdd(&s->unapplied, passed);
+    AtomicStore(&s->lastSkipLength, static_cast<uint32_t>(length < int64_t(UINT32_MAX) ? length : UINT32_MAX));
+    AtomicStore(&s->lastSkipEnd, b.next);  // after the length: a reader of the end sees its length
     AtomicStore(&s->applied, b.next);
     return b.next - from;
 }

@@ -205,3 +205,32 @@ TEST(PpdevClient, StateFileOpenToOthersIsRefused)
     std::string text = ReadAll(err);
     EXPECT_NE(text.find("a les droits 644 au lieu de 600 : refusé"), std::string::npos) << text;
 }
+
+// With every client slot held by a live process, a program gets none: it
+// says so instead of running unseen by the helper.
+TEST(PpdevClient, AFullClientTableIsReported)
+{
+    SimPortState* s = SimPortAttach();
+    long self = UnixGetPid();
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {  // slots of earlier programs that have ended
+        int32_t pid = AtomicLoad(&s->clients[i].unixPid);
+        if (pid > 0 && !WineProcessIs(pid, AtomicLoad(&s->clientStart[i])))
+            PortStateFreeClient(s, i);
+    }
+    std::vector<int> taken;
+    for (int32_t fake = 1; fake <= PORTSTATE_CLIENTS; ++fake) {  // this process under other Windows pids
+        int slot = PortStateTakeClient(s, static_cast<int32_t>(self), 100000 + fake, SimPortNow(),
+                                       WineProcessIdentity(self));
+        if (slot >= 0)
+            taken.push_back(slot);
+    }
+    Program p;
+    HANDLE err = nullptr;
+    bool started = Launch(p, &err);
+    for (int slot : taken)
+        PortStateFreeClient(s, slot);
+    ASSERT_TRUE(started);
+    StopProgram(p);
+    std::string text = ReadAll(err);
+    EXPECT_NE(text.find("programmes utilisent le port"), std::string::npos) << text;
+}

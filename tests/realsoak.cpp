@@ -81,15 +81,27 @@ static void ReadJournal(SoakRun& r)
         r.torn += dropped;
         for (size_t i = 0; i < n; ++i)
             if (batch[i].port == SIMPORT_DATA)
-                r.journal.push_back(batch[i].value & 0xFF);
+                r.journal.push_back(batch[i]);
         r.cursor = next;
         if (n < batch.size())
             return;
     }
 }
 
+// A stale backlog passed over since the last look (each needs an outage of
+// seconds: never two between looks).
+static void ReadSkip(SoakRun& r)
+{
+    WireSkip k;
+    if (AtomicLoad(&r.state->lastSkipEnd) != r.lastSkipEnd && LastWireSkip(r.state, &k)) {
+        r.lastSkipEnd = k.to;
+        r.skips.push_back(k);
+    }
+}
+
 void SoakCollect(SoakRun& r)
 {
+    ReadSkip(r);
     ReadJournal(r);
     ReadRecord(r);
 }
@@ -99,7 +111,7 @@ static void Compare(SoakRun& r)
 {
     std::string why;
     int64_t unapplied = AtomicLoad(&r.state->unapplied) - r.unappliedStart;
-    if (!WireFollowsJournal(r.journal, r.wire, r.kills, unapplied, &why))
+    if (!WireFollowsJournal(r.journal, r.wire, r.kills, r.skips, unapplied, &why))
         SoakFail(why);
 }
 
@@ -113,6 +125,7 @@ static bool Setup(SoakRun& r)
     r.state = SimPortAttach();
     r.cursor = SimPortWriteCount(r.state);
     r.unappliedStart = AtomicLoad(&r.state->unapplied);
+    r.lastSkipEnd = AtomicLoad(&r.state->lastSkipEnd);
     if (!StartProgram(r.app)) {
         SoakFail("le programme n'a pas demarre");
         return false;

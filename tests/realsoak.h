@@ -9,6 +9,7 @@
 #include <vector>
 #include "program.h"
 #include "simport.h"
+#include "wirerule.h"
 
 constexpr unsigned long SOAK_DEFAULT_SECONDS = 600;
 
@@ -25,7 +26,9 @@ struct SoakRun {
     Program app;
     SimPortState* state;
     int64_t cursor;            // next journal entry to read
-    std::vector<int> journal;  // data writes journaled since the start, low 8 bits
+    std::vector<JournalWrite> journal;  // data writes journaled since the start, for the wire
+    std::vector<WireSkip> skips;        // stale backlogs passed over, as the state told them
+    int64_t lastSkipEnd;                // the state's lastSkipEnd last seen
     std::vector<int> wire;     // the device's record since the start
     int64_t torn;              // journal entries passed over as torn
     int steps;                 // actions done

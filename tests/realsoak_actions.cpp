@@ -211,7 +211,8 @@ bool SoakDrain(SoakRun& r)
     for (;;) {
         SoakCollect(r);
         int64_t w = SimPortWriteCount(r.state), a = AtomicLoad(&r.state->applied);
-        if (a >= w && r.wire.size() >= r.journal.size())
+        int64_t passedOver = AtomicLoad(&r.state->unapplied) - r.unappliedStart;  // never for the wire
+        if (a >= w && static_cast<int64_t>(r.wire.size()) + passedOver >= static_cast<int64_t>(r.journal.size()))
             break;
         if (GetTickCount() - start > DRAIN_MS) {
             SoakFail("le programme d'aide n'a pas rattrape le journal (" + std::to_string(w - a) + " en attente)");

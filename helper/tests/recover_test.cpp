@@ -93,6 +93,8 @@ TEST(BridgeResume, AShortBacklogGoesOutInOrderALongOneGivesTheCurrentValueAtOnce
     EXPECT_EQ(d.written, (std::vector<uint8_t>{ 5 })) << "only the current value";
     EXPECT_EQ(d.controls, (std::vector<uint8_t>{ 4 }));
     EXPECT_EQ(AtomicLoad(&s->unapplied), 4) << "the four older data writes";
+    EXPECT_EQ(AtomicLoad(&s->lastSkipEnd), 6);
+    EXPECT_EQ(AtomicLoad(&s->lastSkipLength), 6u) << "where: entries 0 to 5";
     EXPECT_EQ(AtomicLoad(&s->applied), AtomicLoad(&s->writes));
     EXPECT_EQ(AtomicLoad(&s->wireWrites), 1);
     PortStateAppend(s, PORT_DATA, 7, PortNativeTicks);

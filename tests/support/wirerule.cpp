@@ -1,57 +1,66 @@
 // See wirerule.h.
 #include "wirerule.h"
 
-constexpr size_t MATCH_AHEAD = 16;  // writes that must agree after a run passed over
-
-// The first k >= j such that journal[k...] and wire[w...] agree for the next
-// MATCH_AHEAD writes (or to the end); journal.size() if none.
-static size_t Realign(const std::vector<int>& journal, const std::vector<int>& wire, size_t j, size_t w,
-                      size_t maxSkip)
+bool LastWireSkip(PortState* s, WireSkip* out)
 {
-    for (size_t k = j + 1; k < journal.size() && k - j <= maxSkip; ++k) {
-        size_t n = 0;
-        while (n < MATCH_AHEAD && k + n < journal.size() && w + n < wire.size() && journal[k + n] == wire[w + n])
-            ++n;
-        if (n == MATCH_AHEAD || k + n == journal.size() || w + n == wire.size())
-            return k;
-    }
-    return journal.size();
+    int64_t end = AtomicLoad(&s->lastSkipEnd);
+    if (end <= 0)
+        return false;
+    out->to = end;
+    out->from = end - AtomicLoad(&s->lastSkipLength);
+    return true;
 }
 
-bool WireFollowsJournal(const std::vector<int>& journal, const std::vector<int>& wire, int kills,
-                        int64_t unapplied, std::string* why)
+// The values the wire must get: the journal less each skip's entries but
+// its newest; *passed counts the entries left out.
+static std::vector<int> Expected(const std::vector<JournalWrite>& journal, const std::vector<WireSkip>& skips,
+                                 int64_t* passed)
 {
-    size_t j = 0, w = 0;
-    int repeats = 0;
-    int64_t skipped = 0;
-    while (j < journal.size() && w < wire.size()) {
-        if (journal[j] == wire[w]) {
-            ++j;
-            ++w;
-        } else if (j > 0 && wire[w] == journal[j - 1] && repeats < kills &&
-                   (w + 1 >= wire.size() || wire[w + 1] == journal[j])) {
-            ++repeats;
-            ++w;
-        } else {
-            size_t k = Realign(journal, wire, j, w, static_cast<size_t>(unapplied - skipped));
-            if (k == journal.size()) {
-                *why = "fil et journal differents a l'ecriture " + std::to_string(j) + " : journal " +
-                       std::to_string(journal[j]) + ", fil " + std::to_string(wire[w]);
-                return false;
-            }
-            skipped += static_cast<int64_t>(k - j);
-            j = k;
+    std::vector<int> out;
+    *passed = 0;
+    for (size_t i = 0; i < journal.size(); ++i) {
+        int64_t seq = journal[i].seq;
+        bool left = false;
+        for (const WireSkip& k : skips) {
+            bool newest = i + 1 == journal.size() || journal[i + 1].seq >= k.to;
+            if (seq >= k.from && seq < k.to && !newest)
+                left = true;
         }
+        if (left)
+            ++*passed;
+        else
+            out.push_back(journal[i].value & 0xFF);
     }
-    if (w != wire.size()) {
-        *why = std::to_string(wire.size() - w) + " ecritures sur le fil en trop";
-        return false;
-    }
-    skipped += static_cast<int64_t>(journal.size() - j);
-    if (skipped != unapplied) {
-        *why = std::to_string(skipped) + " ecritures jamais arrivees sur le fil, l'etat en compte " +
+    return out;
+}
+
+bool WireFollowsJournal(const std::vector<JournalWrite>& journal, const std::vector<int>& wire, int kills,
+                        const std::vector<WireSkip>& skips, int64_t unapplied, std::string* why)
+{
+    int64_t passed = 0;
+    std::vector<int> expected = Expected(journal, skips, &passed);
+    if (passed != unapplied) {
+        *why = std::to_string(passed) + " ecritures sautees selon les reprises, l'etat en compte " +
                std::to_string(unapplied) + " comme non appliquees";
         return false;
     }
-    return true;
+    size_t j = 0, w = 0;
+    int repeats = 0;
+    for (; j < expected.size() && w < wire.size(); ++j, ++w) {
+        if (expected[j] == wire[w])
+            continue;
+        if (j > 0 && wire[w] == expected[j - 1] && repeats < kills) {
+            ++repeats;
+            --j;
+            continue;
+        }
+        *why = "fil et journal differents a l'ecriture " + std::to_string(j) + " : journal " +
+               std::to_string(expected[j]) + ", fil " + std::to_string(wire[w]);
+        return false;
+    }
+    if (j != expected.size())
+        *why = std::to_string(expected.size() - j) + " ecritures du journal jamais arrivees sur le fil";
+    else if (w != wire.size())
+        *why = std::to_string(wire.size() - w) + " ecritures sur le fil en trop";
+    return j == expected.size() && w == wire.size();
 }
