@@ -86,16 +86,49 @@ static bool Load(const PortctlArgs& a, const std::string& folder, LibraryPort* p
     return Read(p, &status, error);  // the library chooses its port at the first call
 }
 
+// What the session's state says of its port, which loading the library for
+// the test replaces: put back afterwards for the programs of the session.
+struct PortShown {
+    uint32_t backend, base, faults;
+    char target[PORTSTATE_TEXT];
+};
+
+static PortShown Shown(SimPortState* s)
+{
+    PortShown shown = { AtomicLoad(&s->backend), AtomicLoad(&s->base), AtomicLoad(&s->faults), {} };
+    for (int i = 0; i < PORTSTATE_TEXT; ++i)
+        shown.target[i] = AtomicLoad(&s->target[i]);
+    shown.target[PORTSTATE_TEXT - 1] = '\0';
+    return shown;
+}
+
+static void Restore(SimPortState* s, const PortShown& shown)
+{
+    if (AtomicLoad(&s->faults) != shown.faults)
+        PortStateFault(s, PORT_FAULT_NONE, "", SimPortNow());
+    PortStateSetTarget(s, shown.target);
+    AtomicStore(&s->base, shown.base);
+    AtomicStore(&s->backend, shown.backend);
+}
+
 int RunWindowsSelftest(const PortctlArgs& a, const char* name, void (*pause)(int64_t ns), bool (*stopRequested)())
 {
     std::string folder = ProgramFolder(), error;
     PortConfig c;
     LibraryPort p = {};
-    if (!Resolve(a, folder, &c, &error) || !Load(a, folder, &p, &error)) {
+    if (!Resolve(a, folder, &c, &error)) {
         fprintf(stderr, "%s : %s\n", name, error.c_str());
         return SELFTEST_EXIT_NO_PORT;
     }
-    TestPort port = { &p, Write, Read, pause, stopRequested };
-    std::string label = PortLabel(p.state);
-    return a.leds ? RunLedWalk(port, name, label, a.stepNs) : RunLoopbackTest(port, name, label);
+    PortShown shown = Shown(SimPortAttach());
+    int rc = SELFTEST_EXIT_NO_PORT;
+    if (Load(a, folder, &p, &error)) {
+        TestPort port = { &p, Write, Read, pause, stopRequested };
+        std::string label = PortLabel(p.state);
+        rc = a.leds ? RunLedWalk(port, name, label, a.stepNs) : RunLoopbackTest(port, name, label);
+    } else {
+        fprintf(stderr, "%s : %s\n", name, error.c_str());
+    }
+    Restore(SimPortAttach(), shown);
+    return rc;
 }
