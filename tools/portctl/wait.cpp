@@ -70,10 +70,12 @@ int RunWait(const PortctlArgs& a, const PortctlHost& h)
         return PORTCTL_EXIT_OK;
     }
     data = AtomicLoad(&s->data) & 0xFF;
+    bool wholeMs = a.withinNs % NS_PER_MS == 0;
     if (h.stopRequested())
         printf("attente interrompue après %lld ms : ", static_cast<long long>(ms));
     else
-        printf("délai de %lld ms dépassé : ", static_cast<long long>(a.withinNs / NS_PER_MS));
+        printf("délai de %lld %s dépassé : ", static_cast<long long>(a.withinNs / (wholeMs ? NS_PER_MS : NS_PER_US)),
+               wholeMs ? "ms" : "us");
     PrintLines("les lignes de données valent ", data);
     return PORTCTL_EXIT_FAILED;
 }
