@@ -6,6 +6,7 @@
 #include <vector>
 #include "chaintest.h"
 #include "childproc.h"
+#include "emudevice.h"
 #include "plug.h"
 #include "portlabel.h"
 #include "simport.h"
@@ -234,4 +235,26 @@ TEST(Portctl, SelftestThroughTheLibraryOnAChainedPort)
     EXPECT_EQ(AtomicLoad(&s->backend), uint32_t(PORT_BACKEND_SIMULATED)) << "the session's port given back";
     EXPECT_EQ(PortLabel(s), "port simulé");
     EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_NONE));
+}
+
+// A shared state it cannot have (here a file where its folder should be) is a
+// failure naming the place, not a private state reported as the port's.
+TEST(Portctl, AStateItCannotHaveIsAFailureThatNamesIt)
+{
+    std::string folder = TestFolder() + "portctl_unusable";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string blocker = folder + "\\travek";
+    HANDLE h = CreateFileA(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    char saved[1024] = "";
+    DWORD n = GetEnvironmentVariableA("XDG_RUNTIME_DIR", saved, sizeof saved);
+    SetEnvironmentVariableA("XDG_RUNTIME_DIR", LinuxPathOf(folder).c_str());
+    std::string out;
+    int code = Portctl("etat", &out);
+    SetEnvironmentVariableA("XDG_RUNTIME_DIR", n > 0 && n < sizeof saved ? saved : nullptr);
+    DeleteFileA(blocker.c_str());
+    RemoveDirectoryA(folder.c_str());
+    EXPECT_EQ(code, 1) << out;
+    EXPECT_NE(out.find("état partagé du port inaccessible : " + LinuxPathOf(blocker)), std::string::npos) << out;
 }
