@@ -157,3 +157,8 @@ bool BridgeRecordFault(PortState* s, PortFaultCode code, const char* text)
     NotifyDesktop(code, text);
     return true;
 }
+
+bool BridgeProcessAlive(int32_t pid)
+{
+    return PortProcessIs(pid, 0);
+}

@@ -15,19 +15,19 @@ static std::string Field(const char* field)
     return text;
 }
 
-bool PortIsReal(SimPortState* s)
+bool PortIsReal(PortState* s)
 {
     return AtomicLoad(&s->backend) != PORT_BACKEND_SIMULATED;
 }
 
-static std::string BaseText(SimPortState* s)
+static std::string BaseText(PortState* s)
 {
     char buf[32];
     snprintf(buf, sizeof buf, ", base 0x%X", static_cast<unsigned>(AtomicLoad(&s->base)));
     return buf;
 }
 
-std::string PortLabel(SimPortState* s)
+std::string PortLabel(PortState* s)
 {
     if (AtomicLoad(&s->fault) == PORT_FAULT_CONFIG)
         return "port mal désigné « " + Field(s->target) + " »";
@@ -39,7 +39,7 @@ std::string PortLabel(SimPortState* s)
     }
 }
 
-std::string PortFaultText(SimPortState* s)
+std::string PortFaultText(PortState* s)
 {
     if (AtomicLoad(&s->fault) == PORT_FAULT_NONE)
         return std::string();
@@ -47,9 +47,9 @@ std::string PortFaultText(SimPortState* s)
     return text.empty() ? "défaut sans message" : text;
 }
 
-std::string PortStaleText(SimPortState* s, bool wholeSeconds)
+std::string PortStaleText(PortState* s, int64_t now, bool wholeSeconds)
 {
-    uint32_t ms = PortStatusAgeUpdate(s, SimPortNow());
+    uint32_t ms = PortStatusAgeUpdate(s, now);
     if (ms == 0)
         return std::string();
     char buf[96];
@@ -60,7 +60,7 @@ std::string PortStaleText(SimPortState* s, bool wholeSeconds)
     return buf;
 }
 
-std::string PortRecoveryText(SimPortState* s)
+std::string PortRecoveryText(PortState* s)
 {
     uint32_t starts = AtomicLoad(&s->helperStarts), retries = AtomicLoad(&s->deviceRetries);
     long long unapplied = static_cast<long long>(AtomicLoad(&s->unapplied));

@@ -28,7 +28,7 @@ PortInfo PortInfoRead(SimPortState* s)
     std::string label = PortLabel(s);
     if (!info.real)
         label += " 0x378";
-    info.stale = Ansi(PortStaleText(s, true));
+    info.stale = Ansi(PortStaleText(s, SimPortNow(), true));
     if (!info.stale.empty())
         label += " — entrées périmées";
     info.label = Ansi(label);
