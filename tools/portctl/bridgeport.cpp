@@ -69,7 +69,9 @@ static std::string HelperOutput(BridgePort* p)
 static std::string HelperTrouble(BridgePort* p)
 {
     PortState* s = p->session.state;
-    if (AtomicLoad(&s->helperState) == HELPER_FAILED) {
+    uint32_t state = AtomicLoad(&s->helperState);
+    // A helper that waits on a failed device tries it again; for a test, that is a port it cannot open.
+    if (state == HELPER_FAILED || state == HELPER_REFUSED || (state == HELPER_WAITING && AtomicLoad(&s->fault))) {
         char text[PORTSTATE_TEXT];
         for (int i = 0; i < PORTSTATE_TEXT; ++i)
             text[i] = AtomicLoad(&s->faultText[i]);
