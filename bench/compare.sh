@@ -1,9 +1,8 @@
 #!/bin/sh
 # Before and after in one run: builds BASE (a commit; by default where this
 # branch left main, or main's first parent when run on main itself) with this
-# checkout's bench/ and shared state header (driver/portstate.h, whose layout
-# only grows into reserved bytes) laid over it, so that both are measured by
-# the same benchmark, then runs bench/run.sh and bench/realport.sh on each in turn,
+# checkout's bench/ laid over it, so that both are measured by the same
+# benchmark, then runs bench/run.sh and bench/realport.sh on each in turn,
 # ROUNDS times (default 1), alternating which goes first. Prints each figure
 # of the port-timing table before and after, the median over the rounds,
 # with the 1-minute load average at the start and end of each run, and keeps
@@ -32,7 +31,6 @@ mkdir -p "$work/base"
 git archive "$base" | tar -x -C "$work/base"
 rm -rf "$work/base/bench"
 cp -R "$root/bench" "$work/base/bench"
-cp "$root/driver/portstate.h" "$work/base/driver/portstate.h"
 
 # Runs one side's benches: $1 the label, $2 its checkout, $3 its build root, $4 the round.
 measure() {

@@ -25,15 +25,12 @@ constexpr DWORD SESSION_LIMIT_MS = 20000;
 constexpr int STAGGER_MS = 17;          // pin changes land at every phase of the poll
 static const int PIN_VALUES[] = { 119, 127, 111, 127, 95, 63, 127, 255 };
 
-// Processor time and wake-ups of the helper, two ways: its voluntary switches
-// (one a sleep) less the emulated device's ioctls (each a sleep of the caller
-// while the FUSE server answers, which a real port's is not; an ioctl may
-// cost more than one, so this counts high), and the helper's own count in the
-// state, when it keeps one.
+// Processor time and wake-ups of the helper: its voluntary switches (one a
+// sleep) less the emulated device's ioctls (each a sleep of the caller while
+// the FUSE server answers, which a real port's is not).
 struct ProcMark {
     double cpuMs;
     double wakeups;
-    double counted;
     double wireWrites;
     LONG64 at;
     bool ok;
@@ -47,8 +44,7 @@ static std::string ProcText(int pid, const char* file)
 static ProcMark MarkOf(RealSession& s)
 {
     int pid = AtomicLoad(&s.state->helperPid);
-    ProcMark m = { 0.0, 0.0, static_cast<double>(AtomicLoad(&s.state->helperWakes)),
-                   static_cast<double>(AtomicLoad(&s.state->wireWrites)), Now(), false };
+    ProcMark m = { 0.0, 0.0, static_cast<double>(AtomicLoad(&s.state->wireWrites)), Now(), false };
     unsigned long long runNs = 0;
     std::string sched = ProcText(pid, "schedstat"), status = ProcText(pid, "status");
     static const char SLEEPS[] = "\nvoluntary_ctxt_switches:";
@@ -63,19 +59,17 @@ static ProcMark MarkOf(RealSession& s)
 
 struct HelperShare {
     double cpuPercent;
-    double wakeupsPerS;      // the helper's own count, or else the /proc one
-    double procWakeupsPerS;
-    double writesPerS;       // applied to the device
+    double wakeupsPerS;
+    double writesPerS;  // applied to the device
 };
 
 static HelperShare Between(const ProcMark& a, const ProcMark& b)
 {
     double wallMs = TicksMs(b.at - a.at);
-    HelperShare h = { -1.0, -1.0, -1.0, 0.0 };
+    HelperShare h = { -1.0, -1.0, 0.0 };
     if (a.ok && b.ok && wallMs > 0.0) {
         h.cpuPercent = 100.0 * (b.cpuMs - a.cpuMs) / wallMs;
-        h.procWakeupsPerS = 1000.0 * (b.wakeups - a.wakeups) / wallMs;
-        h.wakeupsPerS = b.counted > a.counted ? 1000.0 * (b.counted - a.counted) / wallMs : h.procWakeupsPerS;
+        h.wakeupsPerS = 1000.0 * (b.wakeups - a.wakeups) / wallMs;
         h.writesPerS = 1000.0 * (b.wireWrites - a.wireWrites) / wallMs;
     }
     return h;
@@ -158,10 +152,8 @@ static void Report(const HelperShare& idle, const HelperShare& k2000, const std:
                                                           callCpuUs),
                  "the device's own ioctl, outside the bridge: the floor of a write and of the 0");
     AddFigure("device_call_cpu_us", callCpuUs, "us");
-    AddFigureRow("helper_idle_wakeups_per_s", idle.wakeupsPerS, "1/s",
-                 Text("%.1f a second (from /proc: %.1f)", idle.wakeupsPerS, idle.procWakeupsPerS),
+    AddFigureRow("helper_idle_wakeups_per_s", idle.wakeupsPerS, "1/s", Text("%.1f a second", idle.wakeupsPerS),
                  "<= 100 a second, the program polling");
-    AddFigure("helper_idle_proc_wakeups_per_s", idle.procWakeupsPerS, "1/s");
     AddFigureRow("helper_idle_cpu_percent", idle.cpuPercent, "%", Text("%.2f %%", idle.cpuPercent), "<= 0.5 %");
     double deviceShare = callCpuUs * k2000.writesPerS / 1e4;  // percent of one processor in device calls
     AddFigureRow("helper_k2000_cpu_percent", k2000.cpuPercent, "%",

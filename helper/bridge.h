@@ -26,11 +26,11 @@
 // its own: once per reader period, BRIDGE_STATUS_LEAD_US before the next read
 // is due, so that a poll finds a value read just before it. The period is
 // learnt from the reads the library stamps in the state; with no read for
-// BRIDGE_READER_GONE_US the register is not read at all.
+// BRIDGE_READER_GONE_US the register is read only at the beat.
 constexpr int BRIDGE_STATUS_MIN_GAP_US = HELPER_STATUS_MIN_GAP_MS * 1000;  // never two status reads closer
 constexpr int BRIDGE_STATUS_LEAD_US = 5000;       // read this long before the reader's next read
 constexpr int BRIDGE_READER_PERIOD_US = 10000;    // a reader's period until learnt: the program's poll
-constexpr int BRIDGE_READER_GONE_US = HELPER_READER_GONE_MS * 1000;  // no read this long: register left alone
+constexpr int BRIDGE_READER_GONE_US = HELPER_READER_GONE_MS * 1000;  // no read this long: read at the beat
 constexpr int BRIDGE_AWAKE_POLL_US = 50;          // timed wait between journal looks while awake
 constexpr int BRIDGE_AWAKE_WINDOW_US = 150;       // stay awake this long after the last write
 constexpr int BRIDGE_CLIENT_CHECK_US = 100000;    // how often client processes are looked at (and a beat)
@@ -48,7 +48,10 @@ struct BridgeDevice {
     int (*writeData)(void* context, uint8_t value);    // 0 or an errno
     int (*readStatus)(void* context, uint8_t* value);  // 0 or an errno
     const char* path;                                  // for messages
+    int (*writeControl)(void* context, uint8_t value);  // 0 or an errno; null: control writes passed over
 };
+
+constexpr int BRIDGE_EINTR_TRIES = 100;  // an interrupted device call is tried again this often
 
 struct BridgeTiming {
     int64_t statusMinGap;  // in ticks, like the rest
@@ -67,14 +70,24 @@ BridgeTiming BridgeDefaultTiming();
 
 // Applies the complete journal entries from `applied` on, at most
 // BRIDGE_APPLY_BATCH (the loop beats and reads the status between batches):
-// data writes go to the device, others are passed over; `applied` and
-// `wireWrites` advance after each. Writes lost to wrap-around or torn entries
-// are reported as a fault and passed over. Returns the entries passed (>= 0),
+// data and control writes go to the device, others are passed over;
+// `applied` and `wireWrites` (data writes) advance after each. Writes lost
+// to wrap-around or torn entries are reported as a fault (PORT_FAULT_WRITES_LOST,
+// naming the cause) and passed over. A device call interrupted by a signal
+// (EINTR) is made again. Returns the entries passed (>= 0),
 // -1 with *err set when the device failed, or BRIDGE_RETARGETED, applying
 // nothing, when the state now asks for another device than this helper's (a
 // new session followed at once with another TRAVEK_PORT).
 constexpr int64_t BRIDGE_RETARGETED = -2;
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err);
+
+// Records a fault unless it is already the state's current one (a device
+// tried again and again says so once); true if recorded. Said on stderr
+// and as a desktop notification when new.
+bool BridgeRecordFault(PortState* s, PortFaultCode code, const char* text);
+
+// True while the state asks for the device at `path`.
+bool BridgeTargetIs(PortState* s, const char* path);
 
 // Reads the status register into the state and beats. 0 or an errno.
 int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now);
@@ -93,8 +106,12 @@ void BridgeWatchReader(BridgeReader* r, PortState* s, const BridgeTiming* t);
 // When the status register is next to be read, given the helper's last read
 // of it: statusLead before the reader's next read that it has not read for,
 // never within statusMinGap of the last, at most two reader periods after
-// it; BRIDGE_NEVER when no one has read for readerGone.
+// it; BRIDGE_NEVER when no one has read for readerGone (the loop then reads
+// at its beat).
 int64_t BridgeNextStatusRead(const BridgeReader* r, int64_t lastStatus, int64_t now, const BridgeTiming* t);
+
+// True if `pid` names a live process (not one that ended unreaped).
+bool BridgeProcessAlive(int32_t pid);
 
 // True if some client slot names a live process.
 bool BridgeClientsAlive(PortState* s);
@@ -111,9 +128,11 @@ bool BridgeHasWork(PortState* s, int64_t seenWrites);
 
 // Set from a signal handler: the loop ends as if no client were left.
 void BridgeRequestStop();
+bool BridgeStopRequested();
 
 // Runs the loop until no client is left (BRIDGE_EXIT_DONE) or the device
-// fails (the fault written into the state, BRIDGE_EXIT_FAILED).
+// fails (the fault written into the state, HELPER_WAITING, BRIDGE_EXIT_FAILED:
+// the caller closes the device and tries it again, see bridge_recover.h).
 int BridgeRun(PortState* s, const BridgeDevice* dev, const BridgeTiming* t);
 
 #endif

@@ -27,6 +27,11 @@ void BridgeRequestStop()
     StopRequested = 1;
 }
 
+bool BridgeStopRequested()
+{
+    return StopRequested != 0;
+}
+
 static int64_t EnvMicroseconds(const char* name, int fallback)
 {
     const char* v = getenv(name);
@@ -86,24 +91,22 @@ static void SleepOnDoorbell(PortState* s, int64_t seenWrites, int64_t limit)
     if (!BridgeHasWork(s, seenWrites) && !StopRequested) {
         timespec ts = TimespecOf(limit);
         syscall(SYS_futex, &s->doorbell, FUTEX_WAIT, bell, &ts, nullptr, 0);
-        AtomicAdd(&s->helperWakes, int64_t(1));
     }
     AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE));
 }
 
-static void ShortWait(PortState* s, int64_t ticks)
+static void ShortWait(int64_t ticks)
 {
     timespec ts = TimespecOf(ticks);
     nanosleep(&ts, nullptr);
-    AtomicAdd(&s->helperWakes, int64_t(1));
 }
 
 static int Fail(PortState* s, const BridgeDevice* dev, int err)
 {
     PpdevFault f;
     PpdevClassify(dev->path, PPDEV_STEP_SESSION, err, &f);
-    PortStateFault(s, f.code, f.text, PortNativeTicks());
-    AtomicStore(&s->helperState, uint32_t(HELPER_FAILED));
+    BridgeRecordFault(s, f.code, f.text);
+    AtomicStore(&s->helperState, uint32_t(HELPER_WAITING));  // still beating: the caller tries again
     return BRIDGE_EXIT_FAILED;
 }
 
@@ -116,14 +119,18 @@ struct BridgeClock {
     int64_t lastClientSeen;
 };
 
-// Reads the status register when a reader will want it (and once at the
-// start), then plans the next read. 0 or an errno.
+// Reads the status register when a reader will want it, once at the start,
+// and with no reader at the beat (a wake-up it has anyway), so that a status
+// older than HELPER_LOST_MS still means a helper that no longer reads; then
+// plans the next read. 0 or an errno.
 static int StatusDuty(PortState* s, const BridgeDevice* dev, const BridgeTiming* t, BridgeReader* r,
                       BridgeClock* c, int64_t now)
 {
     BridgeWatchReader(r, s, t);
     int64_t due = BridgeNextStatusRead(r, c->lastStatus, now, t);
-    if (c->lastStatus == 0 || (due != BRIDGE_NEVER && now >= due - t->statusLead / EARLY_READ_PART)) {
+    bool forReader = due != BRIDGE_NEVER && now >= due - t->statusLead / EARLY_READ_PART;
+    bool atBeat = due == BRIDGE_NEVER && now >= c->nextClientCheck;
+    if (c->lastStatus == 0 || forReader || atBeat) {
         int err = BridgeReadStatus(s, dev, now);
         if (err != 0)
             return err;
@@ -158,7 +165,7 @@ static void WaitForWork(PortState* s, int64_t seenWrites, const BridgeTiming* t,
     int64_t wake = c->nextStatus < checkBy ? c->nextStatus : checkBy;
     int64_t due = wake - now;
     if (now - c->lastActivity < t->awakeWindow)
-        ShortWait(s, t->awakePoll < due ? t->awakePoll : due);
+        ShortWait(t->awakePoll < due ? t->awakePoll : due);
     else
         SleepOnDoorbell(s, seenWrites, due);
 }

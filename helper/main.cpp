@@ -1,13 +1,20 @@
 // travek-porthelper: the native helper that owns a ppdev device for the port
 // driver library running under Wine.
-//   travek-porthelper STATEFILE     bridge the state file's journal to its target
-//   travek-porthelper --check DEV   open and claim DEV, print OK or why not
+//   travek-porthelper STATEFILE              bridge the state file's journal to its target
+//   travek-porthelper --check NAME           open and claim the port NAME (the library's
+//                                            grammar: /dev/parport0, parport0), print OK or why not
+//   travek-porthelper --notify CODE TEXT     show a fault as a desktop notification
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 #include "bridge.h"
+#include "bridge_recover.h"
+#include "helpercheck.h"
+#include "notify.h"
+#include "portconfig.h"
 #include "portnative.h"
 #include "ppdev.h"
 
@@ -16,18 +23,30 @@ constexpr unsigned long TIMER_SLACK_NS = 1;  // short waits must end on time
 static int Usage()
 {
     fprintf(stderr, "usage : travek-porthelper FICHIER_D_ETAT\n"
-                    "        travek-porthelper --check PERIPHERIQUE\n");
+                    "        travek-porthelper --check PORT   (/dev/parport0 ou parport0)\n"
+                    "        travek-porthelper --notify CODE TEXTE\n");
     return BRIDGE_EXIT_REFUSED;
 }
 
-static int Check(const char* path)
+static int Check(const char* name)
 {
+    PortName port;
+    char message[PORTSTATE_TEXT];
+    if (!ParsePortName(name, "--port", &port, message, sizeof message)) {
+        fprintf(stderr, "%s\n", message);
+        return BRIDGE_EXIT_REFUSED;
+    }
+    if (port.backend != PORT_BACKEND_PPDEV) {
+        fprintf(stderr, "--port : « %s » n'est pas un périphérique ppdev : donnez /dev/parportN ou parportN\n",
+                name);
+        return BRIDGE_EXIT_REFUSED;
+    }
     PpdevFault f;
-    int fd = PpdevOpen(path, &f, nullptr, nullptr);
+    int fd = PpdevOpen(port.target, &f, nullptr, nullptr);
     uint8_t status = 0;
     int err = fd >= 0 ? PpdevReadStatus(fd, &status) : 0;
     if (fd >= 0 && err != 0)
-        PpdevClassify(path, PPDEV_STEP_CLAIM, err, &f);
+        PpdevClassify(port.target, PPDEV_STEP_CLAIM, err, &f);
     PpdevClose(fd);
     if (fd < 0 || err != 0) {
         fprintf(stderr, "%s\n", f.text);
@@ -59,14 +78,24 @@ static void InstallSignals()
     signal(SIGPIPE, SIG_IGN);
 }
 
+struct Device {
+    int fd;
+    char target[PORTSTATE_TEXT];
+};
+
 static int WriteData(void* context, uint8_t value)
 {
-    return PpdevWriteData(*static_cast<int*>(context), value);
+    return PpdevWriteData(static_cast<Device*>(context)->fd, value);
+}
+
+static int WriteControl(void* context, uint8_t value)
+{
+    return PpdevWriteControl(static_cast<Device*>(context)->fd, value);
 }
 
 static int ReadStatus(void* context, uint8_t* value)
 {
-    return PpdevReadStatus(*static_cast<int*>(context), value);
+    return PpdevReadStatus(static_cast<Device*>(context)->fd, value);
 }
 
 // Keeps the beat fresh while the claim waits, so that no second helper starts.
@@ -75,42 +104,33 @@ static void ClaimBeat(void* state)
     AtomicStore(&static_cast<PortState*>(state)->helperBeat, PortNativeTicks());
 }
 
-// Takes the state for this process, claims the device and runs the loop.
+static bool OpenDevice(void* context, PortState* s, PpdevFault* fault)
+{
+    Device* d = static_cast<Device*>(context);
+    d->fd = PpdevOpen(d->target, fault, ClaimBeat, s);
+    return d->fd >= 0;
+}
+
+static void CloseDevice(void* context)
+{
+    Device* d = static_cast<Device*>(context);
+    PpdevClose(d->fd);
+    d->fd = -1;
+}
+
+// Takes the state for this process and serves its device, trying it again
+// after faults, until no client is left.
 static int Serve(PortState* s)
 {
-    char target[PORTSTATE_TEXT];
-    for (int i = 0; i < PORTSTATE_TEXT; ++i)
-        target[i] = AtomicLoad(&s->target[i]);
-    target[PORTSTATE_TEXT - 1] = '\0';
-    int64_t now = PortNativeTicks();
-    if (AtomicLoad(&s->backend) != PORT_BACKEND_PPDEV || target[0] != '/') {
-        fprintf(stderr, "travek-porthelper : l'état ne demande pas de périphérique ppdev (%s)\n", target);
-        return BRIDGE_EXIT_REFUSED;
-    }
-    int32_t previous = AtomicLoad(&s->helperPid);
-    // Two helpers started at once: the compare-exchange lets one through.
-    if (BridgeOtherHelper(s, now) || !AtomicCas(&s->helperPid, previous, static_cast<int32_t>(getpid()))) {
-        fprintf(stderr, "travek-porthelper : un autre relais (pid %d) tient déjà ce port\n",
-                static_cast<int>(AtomicLoad(&s->helperPid)));
-        return BRIDGE_EXIT_REFUSED;
-    }
-    AtomicStore(&s->helperBeat, now);
-    AtomicStore(&s->helperState, uint32_t(HELPER_STARTING));
-    PpdevFault f;
-    int fd = PpdevOpen(target, &f, ClaimBeat, s);
-    if (fd < 0) {
-        fprintf(stderr, "travek-porthelper : %s\n", f.text);
-        PortStateFault(s, f.code, f.text, PortNativeTicks());
-        AtomicStore(&s->helperState, uint32_t(HELPER_FAILED));
-        return BRIDGE_EXIT_FAILED;
-    }
-    BridgeDevice dev = { &fd, WriteData, ReadStatus, target };
-    BridgeTiming timing = BridgeDefaultTiming();
-    int rc = BridgeRun(s, &dev, &timing);
-    PpdevClose(fd);
+    Device d = { -1, "" };
+    int rc = HelperTakeState(s, d.target, sizeof d.target);
     if (rc != BRIDGE_EXIT_DONE)
-        fprintf(stderr, "travek-porthelper : %s\n", s->faultText);
-    AtomicCas(&s->helperPid, static_cast<int32_t>(getpid()), int32_t(0));
+        return rc;
+    BridgeOpener o = { &d, OpenDevice, CloseDevice, { &d, WriteData, ReadStatus, d.target, WriteControl } };
+    BridgeTiming timing = BridgeDefaultTiming();
+    BridgeRecovery recovery = BridgeDefaultRecovery();
+    rc = BridgeServe(s, &o, &timing, &recovery);
+    HelperLeaveState(s);
     return rc;
 }
 
@@ -118,6 +138,10 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "--check") == 0)
         return Check(argv[2]);
+    if (argc == 4 && strcmp(argv[1], "--notify") == 0) {
+        NotifyDesktop(static_cast<PortFaultCode>(strtoul(argv[2], nullptr, 10)), argv[3]);
+        return BRIDGE_EXIT_DONE;
+    }
     if (argc != 2 || argv[1][0] == '-')
         return Usage();
     prctl(PR_SET_TIMERSLACK, TIMER_SLACK_NS);

@@ -102,12 +102,12 @@ static int Claim(int fd, PpdevBeat beat, void* context, int* err)
 
 int PpdevOpen(const char* path, PpdevFault* fault, PpdevBeat beat, void* context)
 {
-    int fd = open(path, O_RDWR | O_CLOEXEC);
+    int err = 0;
+    int fd = PpdevOpenFile(path, &err);
     if (fd < 0) {
-        PpdevClassify(path, PPDEV_STEP_OPEN, errno, fault);
+        PpdevClassify(path, PPDEV_STEP_OPEN, err, fault);
         return -1;
     }
-    int err = 0;
     int r = Claim(fd, beat, context, &err);
     if (r != 0) {
         PpdevClassify(path, PPDEV_STEP_CLAIM, err, fault);
@@ -123,6 +123,12 @@ int PpdevWriteData(int fd, uint8_t value)
 {
     unsigned char v = value;
     return ioctl(fd, PPWDATA, &v) == 0 ? 0 : errno;
+}
+
+int PpdevWriteControl(int fd, uint8_t value)
+{
+    unsigned char v = value;
+    return ioctl(fd, PPWCONTROL, &v) == 0 ? 0 : errno;
 }
 
 int PpdevReadStatus(int fd, uint8_t* value)

@@ -30,8 +30,7 @@ void LibraryWrite(PortState* s, uint16_t value)
 
 void LibraryRead(PortState* s)
 {
-    AtomicAdd(&s->reads, int64_t(1));
-    AtomicStore(&s->lastReadTicks, PortNativeTicks());
+    PortStateNoteRead(s, PortNativeTicks());
 }
 
 void PollFor(PortState* s, int ms)

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "plug.h"
+
 enum DeviceFault { FAULT_NORMAL, FAULT_BUSY, FAULT_ENOTTY, FAULT_EIO, FAULT_VANISHED };
 
 struct WriteRecord {
@@ -32,6 +34,7 @@ struct Device {
     int opens;
     uint64_t ioctls;
     std::vector<WriteRecord> record;
+    LoopbackPlug plug;    // when on, the status pins follow the data lines
 };
 
 extern std::mutex DevicesLock;                // guards every device and handle

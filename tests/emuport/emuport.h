@@ -23,6 +23,8 @@
 //   mode OCTAL       the device file's permission bits (checked for every caller, root too)
 //   claimwait MS     how long PPCLAIM waits for a held port before EBUSY
 //   clear            empties the record of data writes
+//   loopback ...     a loopback plug: the status pins follow the data lines
+//                    (on, off, stuck W high|low, cross W V, invert W: see plug.h)
 //
 // State text read from NAME.ctl: "key value" lines, keys as in
 // EMUPORT_STATE_KEYS.
@@ -40,6 +42,6 @@ constexpr char EMUPORT_CTL_SUFFIX[] = ".ctl";
 constexpr char EMUPORT_WRITES_SUFFIX[] = ".writes";
 constexpr char EMUPORT_ENV[] = "TRAVEK_EMUPORT";  // the mount folder, set by the fixture
 constexpr char EMUPORT_STATE_KEYS[] =
-    "device fault status data control claimed opens writes ioctls printer mode claimwait";
+    "device fault status data control claimed opens writes ioctls printer mode claimwait loopback";
 
 #endif
