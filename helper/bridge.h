@@ -98,6 +98,7 @@ struct BridgeReader {
     int64_t reads;
     int64_t lastRead;
     int64_t period;  // ticks between two reads, within [statusMinGap, clientCheck]
+    int64_t grid;    // when the last read fell due: lastRead less how late it came
 };
 
 // Takes in the reads stamped since the last look.

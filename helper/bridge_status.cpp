@@ -3,8 +3,11 @@
 #include "bridge.h"
 #include "portcore.h"
 
-constexpr int64_t LEARN_STEP = 4;  // each gap moves the period a quarter of the way ...
-constexpr int64_t LEARN_SPAN = 2;  // ... counted within half and twice the period
+constexpr int64_t LEARN_STEP = 4;       // each gap moves the period a quarter of the way ...
+constexpr int64_t LEARN_SPAN = 2;       // ... counted within half and twice the period
+constexpr int64_t GRID_CREEP = 8;       // a late read moves the grid an eighth of its lateness
+constexpr int64_t GRID_EARLY_PART = 4;  // a read up to a quarter period early moves the grid to it
+constexpr int64_t GRID_SPAN = 16;       // periods after which the grid is found again from a read
 
 static int64_t Clamp(int64_t v, int64_t low, int64_t high)
 {
@@ -20,6 +23,21 @@ static int64_t LearnPeriod(int64_t period, int64_t gap, const BridgeTiming* t)
     return Clamp(period + (counted - period) / LEARN_STEP, t->statusMinGap, t->clientCheck);
 }
 
+// A timer's reads fall due on a grid, each late by however long its thread
+// was busy (and the program polls from a timer): the grid follows the
+// earliest reads at once, the late ones only slowly (in case the period is a
+// little short). Returns the grid point at or before `read`.
+static int64_t FollowGrid(int64_t grid, int64_t read, int64_t period)
+{
+    int64_t since = read - grid;
+    if (grid <= 0 || since < 0 || since > GRID_SPAN * period)
+        return read;
+    int64_t late = since % period;
+    if (period - late <= period / GRID_EARLY_PART)
+        return read;  // early for the next point: the grid drifts earlier
+    return read - late + late / GRID_CREEP;
+}
+
 void BridgeWatchReader(BridgeReader* r, PortState* s, const BridgeTiming* t)
 {
     int64_t reads = AtomicLoad(&s->reads);
@@ -31,13 +49,17 @@ void BridgeWatchReader(BridgeReader* r, PortState* s, const BridgeTiming* t)
     // Other processes write these fields: a count or a clock that went back,
     // or jumped, teaches nothing.
     int64_t n = static_cast<int64_t>(static_cast<uint64_t>(reads) - static_cast<uint64_t>(r->reads));
-    if (r->lastRead > 0 && n > 0 && n < PORTSTATE_MAX_WRITES && last > r->lastRead)
+    if (r->lastRead > 0 && n > 0 && n < PORTSTATE_MAX_WRITES && last > r->lastRead) {
+        r->grid = FollowGrid(r->grid, last, r->period);
         r->period = LearnPeriod(r->period, (last - r->lastRead) / n, t);
+    } else {
+        r->grid = last;
+    }
     r->reads = reads;
     r->lastRead = last;
 }
 
-// The reader's reads are due at lastRead + k periods; the helper reads
+// The reader's reads are due at grid + k periods; the helper reads
 // statusLead before the first of them that its last read has not served (one
 // within half a period before it served it). Never within statusMinGap of its
 // last read, and never more than two periods after it.
@@ -45,9 +67,10 @@ int64_t BridgeNextStatusRead(const BridgeReader* r, int64_t lastStatus, int64_t 
 {
     if (r->lastRead <= 0 || now - r->lastRead > t->readerGone)
         return BRIDGE_NEVER;
-    int64_t lastRead = r->lastRead < now ? r->lastRead : now;  // a clock from the future is now
+    int64_t grid = r->grid > 0 && r->grid < r->lastRead ? r->grid : r->lastRead;
+    grid = grid < now ? grid : now;  // a clock from the future is now
     int64_t period = Clamp(r->period, t->statusMinGap, t->clientCheck);
-    int64_t next = lastRead + period - t->statusLead;
+    int64_t next = grid + period - t->statusLead;
     int64_t served = lastStatus + period / 2;
     if (next < served)
         next += ((served - next) / period + 1) * period;

@@ -21,6 +21,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #include "bridge.h"
 #include "portnative.h"
@@ -28,6 +29,8 @@
 
 constexpr int QUIET_SPELLS = 3;
 constexpr int FLOOR_CALLS = 500;          // ioctls timed for the device's own round trip
+constexpr int ALONE_CALLS = 200;          // writes timed one at a time for their processor time
+constexpr int ALONE_GAP_US = 1000;
 constexpr int64_t WAIT_LIMIT_TICKS = 5 * PORTSTATE_NATIVE_FREQUENCY;
 constexpr int64_t WATCH_LIMIT_TICKS = 120 * PORTSTATE_NATIVE_FREQUENCY;  // a whole watched run
 constexpr int POLL_US = 1000;
@@ -95,27 +98,36 @@ static double DeviceRoundTripUs(const char* device, double* cpuUs = nullptr)
     return us;
 }
 
-// Mean µs of one data write to a free device, claimed for the purpose, and
-// the caller's processor time per write in *cpuUs; -1 if it cannot be claimed.
-static double DeviceWriteUs(const char* device, double* cpuUs)
+static double ThreadCpuUs()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+// The caller's processor time in one data write to a free device, claimed
+// for the purpose, in µs: each write alone, a millisecond after the last, as
+// the helper makes them (the device's server asleep in between); -1 if the
+// device cannot be claimed.
+static double DeviceWriteCpuUs(const char* device)
 {
     int fd = open(device, O_RDWR | O_CLOEXEC);
-    *cpuUs = -1.0;
     if (fd < 0 || ioctl(fd, PPCLAIM) != 0) {
         if (fd >= 0)
             close(fd);
         return -1.0;
     }
     unsigned char v = 0;
-    double cpu0 = ProcessCpuUs(getpid());
-    int64_t t0 = PortNativeTicks();
-    for (int i = 0; i < FLOOR_CALLS; ++i)
+    double cpu = 0.0;
+    for (int i = 0; i < ALONE_CALLS; ++i) {
+        usleep(ALONE_GAP_US);
+        double before = ThreadCpuUs();
         ioctl(fd, PPWDATA, &v);
-    double us = static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US / FLOOR_CALLS;
-    *cpuUs = (ProcessCpuUs(getpid()) - cpu0) / FLOOR_CALLS;
+        cpu += ThreadCpuUs() - before;
+    }
     ioctl(fd, PPRELEASE);
     close(fd);
-    return us;
+    return cpu / ALONE_CALLS;
 }
 
 static double Mean(const std::vector<double>& v)
@@ -338,9 +350,8 @@ int main(int argc, char** argv)
     if (argc == 6 && strcmp(argv[1], "--watch") == 0)
         return Watch(argv);
     if (argc == 3 && strcmp(argv[1], "--round-trip") == 0) {
-        double cpuUs = 0.0, us = DeviceRoundTripUs(argv[2]);
-        DeviceWriteUs(argv[2], &cpuUs);
-        printf("%.2f %.2f\n", us, cpuUs);
+        double us = DeviceRoundTripUs(argv[2]);
+        printf("%.2f %.2f\n", us, DeviceWriteCpuUs(argv[2]));
         return 0;
     }
     if (argc != 4) {

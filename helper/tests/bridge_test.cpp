@@ -164,8 +164,9 @@ TEST(BridgeStatusPlan, ReadsJustBeforeEachPollAndNotWithoutPolls)
         BridgeWatchReader(&r, s, &t);
     }
     EXPECT_EQ(r.period, t.statusMinGap);
-    int64_t now = poll + 220 * MS;
-    EXPECT_EQ(BridgeNextStatusRead(&r, now - MS, now, &t), now - MS + t.statusMinGap);
+    int64_t now = poll + 220 * MS, next = BridgeNextStatusRead(&r, now - MS, now, &t);
+    EXPECT_GE(next, now - MS + t.statusMinGap);
+    EXPECT_LE(next, now - MS + 2 * t.statusMinGap);
 
     // Stamps that went back or a count that wrapped teach nothing.
     int64_t period = r.period;
@@ -173,6 +174,28 @@ TEST(BridgeStatusPlan, ReadsJustBeforeEachPollAndNotWithoutPolls)
     AtomicStore(&s->lastReadTicks, start);
     BridgeWatchReader(&r, s, &t);
     EXPECT_EQ(r.period, period);
+    free(s);
+}
+
+// A poll that came late (its thread was busy) does not move the next read:
+// that is due on the timer's grid, not a period after the late poll.
+TEST(BridgeStatusPlan, ALatePollLeavesTheNextReadOnTheTimersGrid)
+{
+    BridgeTiming t = BridgeDefaultTiming();
+    PortState* s = NewState();
+    BridgeReader r = {};
+    int64_t start = PortNativeTicks();
+    for (int i = 0; i <= 20; ++i) {
+        AtomicAdd(&s->reads, int64_t(1));
+        AtomicStore(&s->lastReadTicks, start + i * 10 * MS + (i == 20 ? 4 * MS : 0));
+        BridgeWatchReader(&r, s, &t);
+    }
+    int64_t due = start + 200 * MS;  // the late poll's grid point
+    EXPECT_GE(r.grid, due);
+    EXPECT_LE(r.grid, due + MS);
+    int64_t next = BridgeNextStatusRead(&r, due - t.statusLead, due + 4 * MS, &t);
+    EXPECT_LE(next, due + 10 * MS - 2 * MS) << "well before the next poll on the grid";
+    EXPECT_GT(next, due + 4 * MS);
     free(s);
 }
 
