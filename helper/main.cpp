@@ -12,6 +12,10 @@
 #include "ppdev.h"
 
 constexpr unsigned long TIMER_SLACK_NS = 1;  // short waits must end on time
+constexpr int64_t TICKS_PER_MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
+
+// Set by the stop signals: a wait for a held port ends at its next beat.
+static volatile sig_atomic_t StopSignalled = 0;
 
 static int Usage()
 {
@@ -39,6 +43,7 @@ static int Check(const char* path)
 
 static void OnStopSignal(int)
 {
+    StopSignalled = 1;
     BridgeRequestStop();
 }
 
@@ -59,20 +64,100 @@ static void InstallSignals()
     signal(SIGPIPE, SIG_IGN);
 }
 
+// The claimed device as the bridge sees it.
+struct HelperDevice {
+    int fd;
+    const char* path;
+    int64_t nextPresence;  // ticks of the next look at the device's node
+};
+
+// The driver's removal leaves the open file answering every ioctl with
+// nothing behind it: before touching the device, look now and then that its
+// node is still there.
+static int CheckPresence(HelperDevice* d)
+{
+    int64_t now = PortNativeTicks();
+    if (now < d->nextPresence)
+        return 0;
+    d->nextPresence = now + PPDEV_PRESENCE_MS * TICKS_PER_MS;
+    return PpdevStillThere(d->fd, d->path);
+}
+
 static int WriteData(void* context, uint8_t value)
 {
-    return PpdevWriteData(*static_cast<int*>(context), value);
+    HelperDevice* d = static_cast<HelperDevice*>(context);
+    int err = CheckPresence(d);
+    return err != 0 ? err : PpdevWriteData(d->fd, value);
 }
 
 static int ReadStatus(void* context, uint8_t* value)
 {
-    return PpdevReadStatus(*static_cast<int*>(context), value);
+    HelperDevice* d = static_cast<HelperDevice*>(context);
+    int err = CheckPresence(d);
+    return err != 0 ? err : PpdevReadStatus(d->fd, value);
 }
 
-// Keeps the beat fresh while the claim waits, so that no second helper starts.
-static void ClaimBeat(void* state)
+// What the wait for a held port looks at between its tries.
+struct ClaimWait {
+    PortState* s;
+    BridgeTiming timing;
+    int64_t lastClientSeen;
+    int64_t nextClientCheck;
+    bool ended;  // no program uses the port any more, or a stop was asked
+};
+
+// Beats while the claim waits, so that no second helper starts; ends the
+// wait once no program has used the port for a while or a stop was asked.
+static bool ClaimBeat(void* context)
 {
-    AtomicStore(&static_cast<PortState*>(state)->helperBeat, PortNativeTicks());
+    ClaimWait* w = static_cast<ClaimWait*>(context);
+    int64_t now = PortNativeTicks();
+    AtomicStore(&w->s->helperBeat, now);
+    if (now >= w->nextClientCheck) {
+        if (BridgeClientsAlive(w->s))
+            w->lastClientSeen = now;
+        w->nextClientCheck = now + w->timing.clientCheck;
+    }
+    w->ended = StopSignalled || now - w->lastClientSeen >= w->timing.idleExit;
+    return !w->ended;
+}
+
+static void SayFault(PortState* s, const PpdevFault& f)
+{
+    fprintf(stderr, "travek-porthelper : %s\n", f.text);
+    PortStateFault(s, f.code, f.text, PortNativeTicks());
+}
+
+// Claims the device for the session. A port held by another program is said
+// busy after PPDEV_CLAIM_LIMIT_MS; the helper keeps trying and takes the port
+// as soon as it is free, clearing that fault, unless the program has gone
+// meanwhile. Returns the descriptor, or -1 with *rc: BRIDGE_EXIT_FAILED (the
+// fault written into the state) or BRIDGE_EXIT_DONE (the program has gone).
+static int ClaimForSession(PortState* s, const char* target, int* rc)
+{
+    int64_t now = PortNativeTicks();
+    ClaimWait w = { s, BridgeDefaultTiming(), now, now, false };
+    PpdevClaim c = PpdevClaimPort(target, PPDEV_CLAIM_LIMIT_MS, ClaimBeat, &w);
+    PpdevFault f;
+    if (c.result == PPDEV_STILL_HELD && !w.ended) {
+        PpdevClassify(target, PPDEV_STEP_WAIT, 0, &f);
+        SayFault(s, f);
+        uint32_t said = AtomicLoad(&s->faults);
+        while (c.result == PPDEV_STILL_HELD && ClaimBeat(&w))
+            c = PpdevClaimPort(target, PPDEV_CLAIM_LIMIT_MS, ClaimBeat, &w);
+        if (c.result == PPDEV_CLAIMED && AtomicLoad(&s->faults) == said)
+            PortStateFault(s, PORT_FAULT_NONE, "", PortNativeTicks());
+    }
+    if (c.result == PPDEV_CLAIMED)
+        return c.fd;
+    if (c.result == PPDEV_STILL_HELD) {
+        *rc = BRIDGE_EXIT_DONE;
+        return -1;
+    }
+    PpdevClassify(target, c.step, c.err, &f);
+    SayFault(s, f);
+    *rc = BRIDGE_EXIT_FAILED;
+    return -1;
 }
 
 // Takes the state for this process, claims the device and runs the loop.
@@ -96,18 +181,18 @@ static int Serve(PortState* s)
     }
     AtomicStore(&s->helperBeat, now);
     AtomicStore(&s->helperState, uint32_t(HELPER_STARTING));
-    PpdevFault f;
-    int fd = PpdevOpen(target, &f, ClaimBeat, s);
-    if (fd < 0) {
-        fprintf(stderr, "travek-porthelper : %s\n", f.text);
-        PortStateFault(s, f.code, f.text, PortNativeTicks());
-        AtomicStore(&s->helperState, uint32_t(HELPER_FAILED));
-        return BRIDGE_EXIT_FAILED;
+    int rc = BRIDGE_EXIT_DONE;
+    HelperDevice device = { ClaimForSession(s, target, &rc), target, 0 };
+    if (device.fd < 0) {
+        AtomicStore(&s->helperState, uint32_t(rc == BRIDGE_EXIT_DONE ? HELPER_EXITED : HELPER_FAILED));
+        if (rc == BRIDGE_EXIT_DONE)
+            AtomicCas(&s->helperPid, static_cast<int32_t>(getpid()), int32_t(0));
+        return rc;
     }
-    BridgeDevice dev = { &fd, WriteData, ReadStatus, target };
+    BridgeDevice dev = { &device, WriteData, ReadStatus, target };
     BridgeTiming timing = BridgeDefaultTiming();
-    int rc = BridgeRun(s, &dev, &timing);
-    PpdevClose(fd);
+    rc = BridgeRun(s, &dev, &timing);
+    PpdevClose(device.fd);
     if (rc != BRIDGE_EXIT_DONE)
         fprintf(stderr, "travek-porthelper : %s\n", s->faultText);
     AtomicCas(&s->helperPid, static_cast<int32_t>(getpid()), int32_t(0));

@@ -4,10 +4,15 @@
 # what runs under Wine here. Prints the folder of the build to run. With target
 # names, builds only those (and what they need). The native Linux parts (the
 # port helper) are built with the host compiler in build/native and copied
-# beside the DLL of each Windows build.
+# beside the DLL of each Windows build; where the compiler can make 32-bit
+# programs (gcc-multilib), they are built again as static 32-bit programs in
+# build/native32, for the kernel check's virtual machine.
+# With --native, builds only the native parts and prints nothing.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
+native_only=""
+[ "$1" = --native ] && native_only=1 && shift
 targets="$*"
 
 build() {
@@ -20,6 +25,11 @@ build() {
 build_native() {
     cmake -S "$root" -B "$build_root/native" -DCMAKE_BUILD_TYPE=Release >&2
     cmake --build "$build_root/native" -j "$(nproc)" >&2
+    if echo 'int main(void) { return 0; }' | gcc -m32 -static -x c -o /dev/null - 2>/dev/null; then
+        cmake -S "$root" -B "$build_root/native32" -DCMAKE_BUILD_TYPE=Release -DTRAVEK_TESTS=OFF \
+            -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-static >&2
+        cmake --build "$build_root/native32" -j "$(nproc)" >&2
+    fi
 }
 
 # Puts the native helper, if built, beside the DLL of a Windows build.
@@ -31,6 +41,7 @@ copy_helper() {
 }
 
 build_native
+[ -n "$native_only" ] && exit 0
 build i686
 copy_helper i686
 if "$root/scripts/wine-arch.sh" | grep -qx i686; then
