@@ -1,7 +1,7 @@
 // The helper program itself on the emulated parallel port (run inside the
 // emulated port's fixture, TRAVEK_EMUPORT): writes reach the device in order,
-// the status follows the pins, it ends without clients, and a vanished or
-// held device or a second helper each end as they should.
+// the status follows the pins, it ends without clients, a vanished device or
+// a second helper each end as they should, and a held port is waited for.
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <linux/futex.h>
@@ -193,10 +193,14 @@ TEST_F(HelperOnEmulatedPort, ASecondHelperIsRefusedAndAHeldPortIsReported)
 
     x.slot = PortStateTakeClient(x.s, getpid(), 0, PortNativeTicks());
     Control("busy");
-    EXPECT_EQ(Ended(Start(x)), 1);
-    EXPECT_EQ(AtomicLoad(&x.s->fault), uint32_t(PORT_FAULT_BUSY));
-    EXPECT_EQ(AtomicLoad(&x.s->helperState), uint32_t(HELPER_FAILED));
+    pid_t waiting = Start(x);
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&x.s->fault) == uint32_t(PORT_FAULT_BUSY); }));
+    EXPECT_EQ(AtomicLoad(&x.s->helperState), uint32_t(HELPER_STARTING)) << "still waiting for the port";
+    EXPECT_EQ(Ended(Start(x)), 2) << "a waiting helper holds the state too";
     Control("normal");
+    EXPECT_TRUE(WaitFor([&] { return Serving(x.s); })) << "took the port once free";
+    PortStateFreeClient(x.s, x.slot);
+    EXPECT_EQ(Ended(waiting), 0);
 }
 
 }  // namespace

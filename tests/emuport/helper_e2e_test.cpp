@@ -40,6 +40,16 @@ int Control(const std::string& text)
     return out.good() ? 0 : -1;
 }
 
+std::string State(const std::string& key)
+{
+    std::ifstream in(DevicePath() + EMUPORT_CTL_SUFFIX);
+    std::string k, v;
+    while (in >> k >> v)
+        if (k == key)
+            return v;
+    return "";
+}
+
 std::vector<int> RecordValues()
 {
     std::ifstream in(DevicePath() + EMUPORT_WRITES_SUFFIX);
@@ -104,7 +114,7 @@ protected:
     {
         if (Mount().empty())
             GTEST_SKIP() << "run through with-emuport.sh";
-        ASSERT_EQ(0, Control("normal\nstatus 127\nmode 660\nclear\nclaimwait 3000"));
+        ASSERT_EQ(0, Control("normal\nstatus 127\nmode 660\nclear\nclaimwait 0"));
         char dir[] = "/tmp/travek-runtime.XXXXXX";
         ASSERT_NE(nullptr, mkdtemp(dir));
         runtimeDir = dir;
@@ -215,12 +225,8 @@ TEST_F(HelperOnEmulatedPort, EachDeviceFaultGivesItsCodeAndMessage)
     ExpectFault(PORT_FAULT_PERMISSION, "groupe lp");
     ASSERT_EQ(0, Control("mode 660\nenotty"));
     ExpectFault(PORT_FAULT_NOT_PARPORT, "USB");
-    ASSERT_EQ(0, Control("normal\nbusy"));
-    auto start = std::chrono::steady_clock::now();
-    ExpectFault(PORT_FAULT_BUSY, "occupé");
-    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    EXPECT_GE(waited.count(), BUSY_GIVE_UP_MS - 100);
-    EXPECT_LT(waited.count(), BUSY_GIVE_UP_MS + 2000) << "gives up after about 2 s";
+    ASSERT_EQ(0, Control("normal\nnoport"));
+    ExpectFault(PORT_FAULT_NO_DEVICE, "aucun port");
     ASSERT_EQ(0, Control("normal"));
 
     // The device vanishes mid-session: the helper stops with the fault; the
@@ -246,6 +252,59 @@ TEST_F(HelperOnEmulatedPort, EachDeviceFaultGivesItsCodeAndMessage)
     EXPECT_EQ(JournalValues(), RecordValues());
     PortStateFreeClient(s, slot);
     EXPECT_EQ(0, FinishHelper(helper));
+}
+
+// The driver removes the port: the open file still answers, writing nowhere;
+// the helper notices that its device is gone though nothing is written.
+TEST_F(HelperOnEmulatedPort, ARemovedDriverIsNoticedThoughTheFileStillAnswers)
+{
+    pid_t helper = StartHelper(stateFile);
+    for (int i = 1; i <= 20; i++)
+        Write(i);
+    ASSERT_TRUE(AllApplied(HELPER_WAIT_MS));
+    ASSERT_EQ(0, Control("remove"));
+    EXPECT_EQ(1, FinishHelper(helper));
+    EXPECT_EQ(uint32_t(PORT_FAULT_DEVICE_LOST), AtomicLoad(&s->fault));
+    EXPECT_NE(nullptr, strstr(s->faultText, "disparu")) << s->faultText;
+    EXPECT_EQ(JournalValues(), RecordValues());
+}
+
+// Another program holds the port: the helper says so after about 2 s, keeps
+// waiting without ever leaving the port's wait list in a state the kernel
+// would corrupt, and resumes by itself once the port is free; or it ends
+// when the program quits meanwhile.
+TEST_F(HelperOnEmulatedPort, AHeldPortIsSaidAfterTwoSecondsAndTheHelperResumesOnceFree)
+{
+    ASSERT_EQ(0, Control("busy"));
+    auto start = std::chrono::steady_clock::now();
+    pid_t helper = StartHelper(stateFile);
+    ASSERT_TRUE(WaitUntil([&] { return AtomicLoad(&s->fault) != PORT_FAULT_NONE; }, HELPER_WAIT_MS));
+    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_GE(waited.count(), BUSY_GIVE_UP_MS - 100);
+    EXPECT_LT(waited.count(), BUSY_GIVE_UP_MS + 2000) << "said after about 2 s";
+    EXPECT_EQ(uint32_t(PORT_FAULT_BUSY), AtomicLoad(&s->fault));
+    EXPECT_NE(nullptr, strstr(s->faultText, "reprise")) << s->faultText;
+    EXPECT_EQ(uint32_t(HELPER_STARTING), AtomicLoad(&s->helperState));
+    for (int i = 1; i <= 5; i++)
+        Write(i);  // journaled while the port is held
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(0, Control("normal"));
+    ASSERT_TRUE(AllApplied(HELPER_WAIT_MS)) << "resumed by itself";
+    EXPECT_EQ(uint32_t(PORT_FAULT_NONE), AtomicLoad(&s->fault)) << s->faultText;
+    EXPECT_EQ(JournalValues(), RecordValues());
+    PortStateFreeClient(s, slot);
+    EXPECT_EQ(0, FinishHelper(helper));
+
+    ASSERT_EQ(0, Control("busy"));
+    slot = PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
+    uint32_t faults = AtomicLoad(&s->faults);
+    helper = StartHelper(stateFile);
+    ASSERT_TRUE(WaitUntil([&] { return AtomicLoad(&s->faults) != faults; }, HELPER_WAIT_MS));
+    PortStateFreeClient(s, slot);  // the program quits while the helper waits
+    EXPECT_EQ(0, FinishHelper(helper));
+    EXPECT_EQ(uint32_t(HELPER_EXITED), AtomicLoad(&s->helperState));
+    EXPECT_EQ("0", State("waiters")) << "nothing of the helper left on the wait list";
+    EXPECT_EQ("0", State("requeued")) << "no claim retried on a file still waiting";
 }
 
 // A session that follows at once with another device: the helper of the

@@ -121,7 +121,7 @@ vm_boot() {
     fi
     timeout -k 5 "$vm_limit" qemu-system-x86_64 "$@" -machine pc -m 512 -smp 2 -nodefaults -no-reboot \
         -display none -monitor none -initrd "$vm_initrd" \
-        -append "console=ttyS0 quiet panic=-1 panic_on_oops=1 $vm_args" \
+        -append "console=ttyS0 quiet panic=-1 oops=panic $vm_args" \
         -serial "file:$vm_out/console.log" -serial "file:$vm_out/results.log" -parallel null \
         -trace enable=parallel_ioport_write -D "$vm_out/trace.log" >"$vm_out/qemu.log" 2>&1
 }
