@@ -22,13 +22,22 @@ build() {
 }
 
 # The native parts are small: always built whole, whatever targets were named.
+# Configures a native build folder (with --native, only if it never was:
+# building it configures it again when a CMakeLists.txt changed), then builds it.
+configure_and_build() {
+    dir=$1
+    shift
+    if [ -z "$native_only" ] || [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >&2
+    fi
+    cmake --build "$dir" -j "$(nproc)" >&2
+}
+
 build_native() {
-    cmake -S "$root" -B "$build_root/native" -DCMAKE_BUILD_TYPE=Release >&2
-    cmake --build "$build_root/native" -j "$(nproc)" >&2
+    configure_and_build "$build_root/native"
     if echo 'int main(void) { return 0; }' | gcc -m32 -static -x c -o /dev/null - 2>/dev/null; then
-        cmake -S "$root" -B "$build_root/native32" -DCMAKE_BUILD_TYPE=Release -DTRAVEK_TESTS=OFF \
-            -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-static >&2
-        cmake --build "$build_root/native32" -j "$(nproc)" >&2
+        configure_and_build "$build_root/native32" -DTRAVEK_TESTS=OFF -DCMAKE_C_FLAGS=-m32 \
+            -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-static
     fi
 }
 

@@ -42,7 +42,7 @@ if [ "$1" = --ways ]; then
     exit 0
 fi
 
-vm_boot "$out/initramfs.cpio" "$out" "slub_debug=FZP travek_mode=check" 150
+vm_boot "$out/initramfs.cpio" "$out" "slub_debug=FZP travek_mode=check" 150 trace
 tr -d '\r' <"$out/results.log" | grep -E '^(PASS|FAIL) ' >"$out/checks.txt"
 awk -f "$VM_HERE/tracecheck.awk" "$out/results.log" "$out/trace.log" >>"$out/checks.txt"
 if ! grep -q '^DONE' "$out/results.log"; then

@@ -309,7 +309,7 @@ TEST_F(RealPortFault, PermissionDeniedSaysHowToFixIt)
     EXPECT_TRUE(EmuRecord().empty());
 }
 
-TEST_F(RealPortFault, PortHeldByAnotherProgramNeverBlocksTheProgram)
+TEST_F(RealPortFault, PortHeldByAnotherProgramNeverBlocksTheProgramAndIsTakenOnceFree)
 {
     ASSERT_TRUE(EmuControl("busy"));
     ASSERT_TRUE(StartRealSession(S, EmuDevice()));
@@ -317,6 +317,11 @@ TEST_F(RealPortFault, PortHeldByAnotherProgramNeverBlocksTheProgram)
     ExpectFault(PORT_FAULT_BUSY, "occup");
     ExpectJournaledClick();
     EXPECT_TRUE(EmuRecord().empty());
+    ASSERT_TRUE(EmuControl("normal"));  // the other program lets go: the helper resumes by itself
+    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+    EXPECT_EQ(EmuValues(), JournalData(S)) << "the writes made meanwhile reach the port, in order";
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->fault) == uint32_t(PORT_FAULT_NONE); }, FAULT_WAIT_MS))
+        << FaultText(S);
 }
 
 TEST_F(RealPortFault, NotAParallelPort)

@@ -88,14 +88,20 @@ static void DeviceFault(SoakRun& r)
     ++r.faults[kind];
     if (kind == FAULT_BUSY && KillNative(AtomicLoad(&r.state->helperPid)))
         ++r.kills;  // held by another program: only a new claim meets it
+    // A held port is said while the new helper keeps waiting for it; other faults end the helper.
+    bool held = kind == FAULT_BUSY;
+    auto said = [&] {
+        return AtomicLoad(&r.state->faults) != faultsBefore &&
+               (held || AtomicLoad(&r.state->helperState) == HELPER_FAILED);
+    };
     DWORD start = GetTickCount();
-    while (AtomicLoad(&r.state->helperState) != HELPER_FAILED && GetTickCount() - start < FAULT_MS) {
+    while (!said() && GetTickCount() - start < FAULT_MS) {
         Click(Control(r.app, LED_FIRST + Pick(r, 0, LED_LAST - LED_FIRST)));
         SoakCollect(r);
         Sleep(20);
     }
     std::string text(r.state->faultText);
-    if (AtomicLoad(&r.state->helperState) != HELPER_FAILED || AtomicLoad(&r.state->faults) == faultsBefore)
+    if (!said())
         return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + " sans faute signalee");
     if (text.find(FAULT_WORDS[kind]) == std::string::npos)
         return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + ", message inattendu : " + text);
@@ -103,6 +109,12 @@ static void DeviceFault(SoakRun& r)
         return SoakFail(std::string("le programme ne repond plus pendant la panne ") + FAULT_COMMANDS[kind]);
     EmuControl("normal");
     int32_t pid = AtomicLoad(&r.state->helperPid);
+    if (held) {  // the waiting helper takes the port by itself once it is free
+        if (!WaitHelper(r, 0) || AtomicLoad(&r.state->helperPid) != pid)
+            return SoakFail("pas de reprise d'elle-meme apres la panne busy");
+        ++r.recoveries;
+        return;
+    }
     if (!RestartProgram(r) || !WaitHelper(r, pid))
         return SoakFail(std::string("pas de reprise apres la panne ") + FAULT_COMMANDS[kind]);
     ++r.recoveries;

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "handles.h"
+#include "openfiles.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <algorithm>
 
 #include "emuport.h"
-#include "handles.h"
+#include "openfiles.h"
 
 std::mutex DevicesLock;
 std::condition_variable ClaimChanged;

@@ -3,10 +3,11 @@
 // LibraryWrite: journal, then ring a sleeping helper). Each check prints
 //   PASS NAME   or   FAIL NAME: what happened
 // and `wire` prints the journal's data values, for the host to compare with
-// QEMU's trace of the port's registers:
+// QEMU's trace of the port's registers (tracecheck.awk):
+//   MARKS S1 S2 S3 E1 E2 E3
 //   JOURNAL ID V V V ...
-// bracketed in the trace by data writes SESSION_MARK_START + ID and
-// SESSION_MARK_END + ID.
+// the session's writes being bracketed in the trace by the data writes
+// S1 S2 S3 ID (SESSION_MARK_START) and E1 E2 E3 ID (SESSION_MARK_END).
 #ifndef TESTS_KERNEL_SESSION_H
 #define TESTS_KERNEL_SESSION_H
 

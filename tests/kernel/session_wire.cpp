@@ -53,7 +53,12 @@ static void PrintJournal(Live* l, int id)
     std::vector<JournalWrite> w(AtomicLoad(&l->s->writes));
     int64_t next = 0, dropped = 0;
     size_t n = PortStateCopyJournal(l->s, 0, w.data(), w.size(), &next, &dropped, PortNativeSleep);
-    printf("JOURNAL %d", id);
+    printf("MARKS");
+    for (uint8_t v : SESSION_MARK_START)
+        printf(" %u", v);
+    for (uint8_t v : SESSION_MARK_END)
+        printf(" %u", v);
+    printf("\nJOURNAL %d", id);
     for (size_t i = 0; i < n; ++i)
         if (w[i].port == PORT_DATA)
             printf(" %u", w[i].value & 0xFFu);

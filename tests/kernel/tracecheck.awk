@@ -1,6 +1,6 @@
 # Compares each session's journal (JOURNAL lines of the results) with the
-# data writes QEMU traced between the session's markers, and prints one
-# PASS or FAIL line per session.
+# data writes QEMU traced between the session's markers (MARKS line), and
+# prints one PASS or FAIL line per session.
 #   awk -f tracecheck.awk results.log trace.log
 function hexval(s,    i, v) {
     s = tolower(s); sub(/^0x/, "", s); v = 0
@@ -15,6 +15,7 @@ function find(a, b, c, d, from,    k) {
 }
 FNR == NR {
     sub(/\r$/, "")
+    if ($1 == "MARKS") for (i = 2; i <= NF; i++) mark[i - 1] = $i
     if ($1 == "JOURNAL") { ids[++sessions] = $2; j[$2] = ""; for (i = 3; i <= NF; i++) j[$2] = j[$2] " " $i; count[$2] = NF - 2 }
     next
 }
@@ -24,8 +25,8 @@ FNR == NR {
 END {
     for (s = 1; s <= sessions; s++) {
         id = ids[s]; name = "wire_trace_" id
-        start = find(165, 90, 195, id, 1)
-        stop = start ? find(60, 195, 90, id, start + 4) : 0
+        start = find(mark[1], mark[2], mark[3], id, 1)
+        stop = start ? find(mark[4], mark[5], mark[6], id, start + 4) : 0
         if (!start || !stop) { print "FAIL " name ": the session's markers are not in QEMU's trace"; continue }
         got = ""
         for (k = start + 4; k < stop; k++) got = got " " w[k]

@@ -1,7 +1,7 @@
 // What the emulated device keeps of each open file, shared by the register
 // ioctls (device.cpp) and the port's claims (claims.cpp). Under DevicesLock.
-#ifndef EMUPORT_HANDLES_H
-#define EMUPORT_HANDLES_H
+#ifndef EMUPORT_OPENFILES_H
+#define EMUPORT_OPENFILES_H
 
 #include <mutex>
 
