@@ -144,9 +144,9 @@ int main(int argc, char** argv)
     StopProgram(r.app);
     printf("realsoak: %d passes d'actions, %zu ecritures comparees (%lld entrees dechirees dans le journal), "
            "%d helpers tues, %d reprises, %d repetees apres un arret, pannes : %d occupe, %d EIO, "
-           "%d ENOTTY, %d disparu\n", r.steps, r.journal.size(), static_cast<long long>(r.torn), r.kills,
+           "%d ENOTTY, %d disparu ; etat affiche en %lu ms au plus\n", r.steps, r.journal.size(), static_cast<long long>(r.torn), r.kills,
            r.recoveries, r.repeats, r.faults[FAULT_BUSY], r.faults[FAULT_EIO], r.faults[FAULT_ENOTTY],
-           r.faults[FAULT_VANISH]);
+           r.faults[FAULT_VANISH], r.slowestBoxMs);
     if (!Failure.empty()) {
         printf("REALSOAK FAILED (seed %u): %s\n", r.seed, Failure.c_str());
         return 1;

@@ -29,6 +29,7 @@ struct SoakRun {
     int recoveries;            // a new helper beating after a kill or a device fault
     int repeats;               // writes that came twice after a kill
     int faults[FAULT_KINDS];   // device faults made, by kind
+    unsigned long slowestBoxMs;  // longest wait for the status box after the state had the pins
 };
 
 // Records the first fault of the run and prints it.

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
+#include <algorithm>
 #include "emudevice.h"
 #include "realsoak.h"
 #include "realsession.h"
@@ -14,7 +15,11 @@ constexpr DWORD ANSWER_MS = 5000;      // the program answers within this, fault
 constexpr DWORD HELPER_MS = 8000;      // a new helper beats within this (restart pace, claim)
 constexpr DWORD FAULT_MS = 8000;       // a device fault is reported within this
 constexpr DWORD DRAIN_MS = 15000;      // the helper catches up with the journal within this
-constexpr DWORD STATUS_MS = 3000;      // the program shows new status pins within this
+constexpr int PASS_STEPS_MAX = 16;     // an effect pass holds the GUI thread this many step delays
+constexpr int REPEATING_EFFECTS = 2;   // K2000 and Chenillard may repeat at once
+// A poll waiting behind repeating effects may see each run once more before
+// its turn comes (their timers expire first), so two rounds of both passes.
+constexpr DWORD GUI_BLOCK_MS = 2 * REPEATING_EFFECTS * PASS_STEPS_MAX * SLIDER_MAX;
 constexpr int KILL_EVERY = 12;         // one helper kill per this many actions, on average
 constexpr int FAULT_EVERY = 40;        // one device fault per this many actions, on average
 static const int SENSOR_CODES[] = { 119, 111, 95, 255, 63, 127 };
@@ -107,7 +112,8 @@ static void DeviceFault(SoakRun& r)
         return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + ", message inattendu : " + text);
     if (!Responds(r.app, ANSWER_MS))
         return SoakFail(std::string("le programme ne repond plus pendant la panne ") + FAULT_COMMANDS[kind]);
-    EmuControl("normal");
+    if (!EmuControl("normal"))
+        return SoakFail(std::string("le peripherique emule refuse de reprendre apres la panne ") + FAULT_COMMANDS[kind]);
     int32_t pid = AtomicLoad(&r.state->helperPid);
     if (held) {  // the waiting helper takes the port by itself once it is free
         if (!WaitHelper(r, 0) || AtomicLoad(&r.state->helperPid) != pid)
@@ -120,17 +126,43 @@ static void DeviceFault(SoakRun& r)
     ++r.recoveries;
 }
 
+// The helper's read of the status register after `since`: the value, or -1
+// while the helper has not read since then. The stamp is stored after the
+// value, so a stamp past `since` vouches for the value read with it.
+static int StatusReadSince(SoakRun& r, int64_t since)
+{
+    if (AtomicLoad(&r.state->statusTicks) <= since)
+        return -1;
+    return AtomicLoad(&r.state->status);
+}
+
+// New status pins reach the shared state at the helper's next read, then
+// the status box at the program's next poll, which repeating effect passes
+// may hold back for up to GUI_BLOCK_MS.
 static void StatusPins(SoakRun& r)
 {
     int v = Pick(r, 0, 3) ? SENSOR_CODES[Pick(r, 0, 5)] : Pick(r, 0, 255);
-    EmuControl("status " + std::to_string(v));
-    std::wstring want = std::to_wstring(v);
+    std::string pins = "broches d'etat " + std::to_string(v);
+    if (!EmuControl("status " + std::to_string(v)))
+        return SoakFail("le peripherique emule refuse la commande d'etat " + std::to_string(v));
+    int64_t setAt = SimPortNow();  // a read stamped later began after the pins changed
     DWORD start = GetTickCount();
-    while (TextOf(Control(r.app, STATUS_BOX)) != want) {
-        if (GetTickCount() - start > STATUS_MS)
-            return SoakFail("broches d'etat " + std::to_string(v) + " jamais affichees");
+    int read;
+    while ((read = StatusReadSince(r, setAt)) < 0) {
+        if (GetTickCount() - start > GUI_BLOCK_MS + ANSWER_MS)
+            return SoakFail(pins + " jamais lues par le programme d'aide");
+        Sleep(1);
+    }
+    if (read != v)
+        return SoakFail(pins + " lues " + std::to_string(read) + " par le programme d'aide");
+    std::wstring want = std::to_wstring(v), shown;
+    start = GetTickCount();
+    while ((shown = TextOf(Control(r.app, STATUS_BOX))) != want) {
+        if (GetTickCount() - start > GUI_BLOCK_MS + ANSWER_MS)
+            return SoakFail(pins + " jamais affichees (la case montre " + std::string(shown.begin(), shown.end()) + ")");
         Sleep(5);
     }
+    r.slowestBoxMs = std::max<DWORD>(r.slowestBoxMs, GetTickCount() - start);
 }
 
 static void RandomClick(SoakRun& r)
