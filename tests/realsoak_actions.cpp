@@ -83,7 +83,8 @@ static const char* FAULT_WORDS[FAULT_KINDS] = { "occupé", "a disparu ou a écho
                                                 "a disparu ou a échoué" };
 
 // Makes the device fail, checks the fault's message and that the program
-// answers, then repairs the device and starts the program again.
+// answers, then repairs the device and starts the program again; a port
+// held by another program is taken back by the waiting helper itself.
 static void DeviceFault(SoakRun& r)
 {
     int kind = Pick(r, 0, FAULT_KINDS - 1);
@@ -93,11 +94,13 @@ static void DeviceFault(SoakRun& r)
     ++r.faults[kind];
     if (kind == FAULT_BUSY && KillNative(AtomicLoad(&r.state->helperPid)))
         ++r.kills;  // held by another program: only a new claim meets it
-    // A held port is said while the new helper keeps waiting for it; other faults end the helper.
+    // A held port is said while the new helper keeps waiting for it (the
+    // killed one's loss is said first); other faults end the helper.
     bool held = kind == FAULT_BUSY;
     auto said = [&] {
         return AtomicLoad(&r.state->faults) != faultsBefore &&
-               (held || AtomicLoad(&r.state->helperState) == HELPER_FAILED);
+               (held ? AtomicLoad(&r.state->fault) == uint32_t(PORT_FAULT_BUSY)
+                     : AtomicLoad(&r.state->helperState) == HELPER_FAILED);
     };
     DWORD start = GetTickCount();
     while (!said() && GetTickCount() - start < FAULT_MS) {
