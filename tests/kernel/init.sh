@@ -91,7 +91,9 @@ checks() {
     rename=
     run wire_64 60 kernel_session wire 1 wire_64 $h64 $port
     run wire_32 60 kernel_session32 wire 2 wire_32 $h32 $port
+    $hook printer on  # the printer driver registered beside the helper makes no difference
     run wire_32_library_64_helper 60 kernel_session32 wire 3 wire_32_library_64_helper $h64 $port
+    $hook printer off
     for case in late early quit killed stopped; do
         run held_$case 60 kernel_session held $case held_$case $h64 $port
     done

@@ -83,9 +83,15 @@ vm_copy_program() {
 
 # Builds the initramfs OUT: busybox, the modules of VM_KERNEL, the init and
 # hook of tests/kernel, the 64-bit programs of NATIVE and the 32-bit ones of
-# NATIVE32 (named with a 32 suffix) in /opt/travek.
+# NATIVE32 (named with a 32 suffix) in /opt/travek. Kept while none of
+# these is newer than it.
 vm_build_initramfs() {
     vm_out=$1 vm_native=$2 vm_native32=$3
+    if [ -f "$vm_out" ] && [ -z "$(find "$VM_KERNEL/modules" "$VM_HERE" "$vm_native/helper" "$vm_native32/helper" \
+        "$vm_native/tests/kernel" "$vm_native32/tests/kernel" "$vm_native/bench/realport" -newer "$vm_out" \
+        -type f -print -quit)" ]; then
+        return 0
+    fi
     vm_root=$(mktemp -d "${TMPDIR:-/tmp}/travek-initramfs.XXXXXX")
     chmod 755 "$vm_root"  # the machine's root folder: other users must reach /dev and /tmp
     mkdir -p "$vm_root/bin" "$vm_root/lib/modules" "$vm_root/opt/travek" "$vm_root/dev" "$vm_root/proc" "$vm_root/sys" "$vm_root/tmp"
