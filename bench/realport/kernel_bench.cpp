@@ -5,19 +5,25 @@
 // slowed by its own factor: only the ratios carry over to a real machine.
 //   kernel_bench HELPER DEVICE
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <linux/ppdev.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 #include "portnative.h"
 #include "realport.h"
 
 constexpr int CALLS = 20000;             // system calls and ioctls timed, each kind
+constexpr int SLEEPS = 2000;             // short sleeps timed
+constexpr int SHORT_SLEEP_US = 20;       // the helper's wait between looks while awake
+constexpr int PINGS = 2000;              // futex wake-ups between two processes
 constexpr int QUIET_SPELLS = 5;          // writes after the helper fell asleep
 constexpr int QUIET_MS = 1000;
 constexpr int PASSES = 100;              // K2000 passes at delay 0
@@ -37,6 +43,56 @@ static double SyscallUs()
     for (int i = 0; i < CALLS; ++i)
         syscall(SYS_getppid);
     return UsSince(t0, CALLS);
+}
+
+// What a nanosleep of the helper's awake poll really lasts here.
+static double ShortSleepUs()
+{
+    timespec t = { 0, SHORT_SLEEP_US * 1000 };
+    int64_t t0 = PortNativeTicks();
+    for (int i = 0; i < SLEEPS; ++i)
+        nanosleep(&t, nullptr);
+    return UsSince(t0, SLEEPS);
+}
+
+static void FutexWait(uint32_t* word, uint32_t value)
+{
+    syscall(SYS_futex, word, FUTEX_WAIT, value, nullptr, nullptr, 0);
+}
+
+static void FutexWake(uint32_t* word)
+{
+    syscall(SYS_futex, word, FUTEX_WAKE, 1, nullptr, nullptr, 0);
+}
+
+// Mean µs for one process to wake another asleep on a shared futex word
+// (half a ping-pong): what waking the sleeping helper costs at least.
+static double WakeUs()
+{
+    uint32_t* word = static_cast<uint32_t*>(mmap(nullptr, sizeof(uint32_t), PROT_READ | PROT_WRITE,
+                                                 MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    *word = 0;
+    pid_t peer = fork();
+    if (peer == 0) {  // answers each odd value with the next even one
+        for (uint32_t v = 1; v < 2 * PINGS; v += 2) {
+            while (__atomic_load_n(word, __ATOMIC_SEQ_CST) < v)
+                FutexWait(word, v - 1);
+            __atomic_store_n(word, v + 1, __ATOMIC_SEQ_CST);
+            FutexWake(word);
+        }
+        _exit(0);
+    }
+    int64_t t0 = PortNativeTicks();
+    for (uint32_t v = 1; v < 2 * PINGS; v += 2) {
+        __atomic_store_n(word, v, __ATOMIC_SEQ_CST);
+        FutexWake(word);
+        while (__atomic_load_n(word, __ATOMIC_SEQ_CST) < v + 1)
+            FutexWait(word, v);
+    }
+    double us = UsSince(t0, 2 * PINGS);
+    waitpid(peer, nullptr, 0);
+    munmap(word, sizeof(uint32_t));
+    return us;
 }
 
 // Mean µs of an ioctl on the claimed device; -1 if it cannot be claimed.
@@ -81,8 +137,10 @@ static bool Serving(PortState* s)
 
 static void Row(const char* name, double value, const char* unit, const char* beside, double other)
 {
-    printf("%-34s %10.2f %-3s | %-32s %9.2f | ratio %.1f\n", name, value, unit, beside, other,
-           other > 0 ? value / other : 0.0);
+    if (other <= 0)
+        printf("%-34s %10.2f %-3s |\n", name, value, unit);
+    else
+        printf("%-34s %10.2f %-3s | %-32s %9.2f | ratio %.1f\n", name, value, unit, beside, other, value / other);
 }
 
 int main(int argc, char** argv)
@@ -92,6 +150,7 @@ int main(int argc, char** argv)
         return 2;
     }
     double sys = SyscallUs(), status = IoctlUs(argv[2], PPRSTATUS), data = IoctlUs(argv[2], PPWDATA);
+    double nap = ShortSleepUs(), wake = WakeUs();
     char path[PORTSTATE_PATH_MAX], err[PORTSTATE_ERROR_MAX];
     setenv("XDG_RUNTIME_DIR", "/tmp", 1);
     PortState* s = PortStatePath(path, sizeof path, err, sizeof err) ? PortStateMapNative(path, true, err, sizeof err)
@@ -127,9 +186,12 @@ int main(int argc, char** argv)
     Row("syscall_us (getppid)", sys, "us", "-", 0.0);
     Row("ppdev_ioctl_us (PPRSTATUS)", status, "us", "plain system call", sys);
     Row("ppdev_ioctl_us (PPWDATA)", data, "us", "plain system call", sys);
+    Row("nanosleep_20us_us (awake poll)", nap, "us", "asked for", SHORT_SLEEP_US);
+    Row("futex_wake_us (between processes)", wake, "us", "plain system call", sys);
     Row("write_to_wire_median_us", Percentile(g_wire, 50), "us", "PPWDATA ioctl", data);
-    Row("write_to_wire_p99_us", Percentile(g_wire, 99), "us", "PPWDATA ioctl", data);
-    Row("write_to_wire_after_quiet_us", Percentile(quiet, 100), "us", "PPWDATA ioctl", data);
+    Row("write_to_wire_median_us", Percentile(g_wire, 50), "us", "nanosleep of 20 us here", nap);
+    Row("write_to_wire_p99_us", Percentile(g_wire, 99), "us", "nanosleep of 20 us here", nap);
+    Row("write_to_wire_after_quiet_us", Percentile(quiet, 100), "us", "futex wake-up here", wake);
     printf("%zu writes in %d K2000 passes at delay 0, %d after %d ms quiet spells; "
            "wire: the helper's ioctl done, as the writer sees it\n", g_wire.size(), PASSES, QUIET_SPELLS, QUIET_MS);
     return 0;
