@@ -124,19 +124,15 @@ static void Watch(int64_t now)
 // Wakes the helper if it sleeps (see the bridge protocol).
 static void Ring()
 {
-    if (AtomicLoad(&g_state->helperState) != HELPER_SLEEPING ||
-        !AtomicCas(&g_state->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE)))
-        return;
-    AtomicAdd(&g_state->doorbell, uint32_t(1));
-    UnixFutexWake(&g_state->doorbell, INT_MAX);
+    if (PortStateRing(g_state))
+        UnixFutexWake(&g_state->doorbell, INT_MAX);
 }
 
 static int16_t PpdevRead(uint16_t port)
 {
     SimPortValidate(g_state);
     int64_t now = SimPortNow();
-    AtomicAdd(&g_state->reads, int64_t(1));
-    AtomicStore(&g_state->lastReadTicks, now);
+    PortStateNoteRead(g_state, now);
     Watch(now);
     switch (port) {
     case PORT_DATA: return static_cast<int16_t>(AtomicLoad(&g_state->data) & 0xFF);

@@ -56,6 +56,15 @@ int64_t PortStateWriteCount(PortState* s);
 size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_t max,
                             int64_t* next, int64_t* dropped, PortSleep sleep);
 
+// A read of a register by a client of the bridge: counted, and its time
+// stamped, so that the helper knows the status is wanted.
+void PortStateNoteRead(PortState* s, int64_t now);
+
+// The writer's side of the doorbell (see the bridge in portstate.h): true if
+// the helper slept and this caller moved it to HELPER_AWAKE and bumped
+// `doorbell`; the caller must then wake the futex on `doorbell`.
+bool PortStateRing(PortState* s);
+
 // Records a fault: code, UTF-8 text (cut to fit), time, and one more in
 // `faults`. PORT_FAULT_NONE with an empty text clears the current fault
 // without counting.

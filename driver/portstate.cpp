@@ -178,6 +178,21 @@ size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_
     return copied;
 }
 
+void PortStateNoteRead(PortState* s, int64_t now)
+{
+    AtomicAdd(&s->reads, int64_t(1));
+    AtomicStore(&s->lastReadTicks, now);
+}
+
+bool PortStateRing(PortState* s)
+{
+    if (AtomicLoad(&s->helperState) != HELPER_SLEEPING ||
+        !AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE)))
+        return false;
+    AtomicAdd(&s->doorbell, uint32_t(1));
+    return true;
+}
+
 // Copies text into a fixed field, cut to fit, NUL-terminated, byte by byte
 // so that a reader never sees an unterminated field.
 static void StoreText(char* field, const char* text)

@@ -61,6 +61,9 @@ int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err);
 // Reads the status register into the state and beats. 0 or an errno.
 int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now);
 
+// True if `pid` names a live process (not one that ended unreaped).
+bool BridgeProcessAlive(int32_t pid);
+
 // True if some client slot names a live process.
 bool BridgeClientsAlive(PortState* s);
 

@@ -117,3 +117,8 @@ bool BridgeOtherHelper(PortState* s, int64_t now)
     int64_t limitMs = HELPER_LOST_MS + (state == HELPER_STARTING ? PPDEV_CLAIM_LIMIT_MS : 0);
     return now - AtomicLoad(&s->helperBeat) < limitMs * TICKS_PER_MS;
 }
+
+bool BridgeProcessAlive(int32_t pid)
+{
+    return ProcessAlive(pid);
+}

@@ -3,11 +3,11 @@
 # cannot run 32-bit code, also for 64-bit Windows (build/x86_64), which is then
 # what runs under Wine here. Prints the folder of the build to run. With target
 # names, builds only those (and what they need). The native Linux parts (the
-# port helper) are built with the host compiler in build/native and copied
-# beside the DLL of each Windows build; where the compiler can make 32-bit
-# programs (gcc-multilib), they are built again as static 32-bit programs in
-# build/native32, for the kernel check's virtual machine.
-# With --native, builds only the native parts and prints nothing.
+# port helper and travek-portctl) are built with the host compiler in
+# build/native and copied beside the DLL of each Windows build; where the
+# compiler can make 32-bit programs (gcc-multilib), they are built again as
+# static 32-bit programs in build/native32, for the kernel check's virtual
+# machine. With --native, builds only the native parts and prints nothing.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
@@ -41,12 +41,15 @@ build_native() {
     fi
 }
 
-# Puts the native helper, if built, beside the DLL of a Windows build.
+# Puts the native helper and travek-portctl, if built, beside the DLL of a
+# Windows build.
 copy_helper() {
-    helper="$build_root/native/helper/travek-porthelper"
-    if [ -x "$helper" ] && [ -d "$build_root/$1/bin" ]; then
-        cp -p "$helper" "$build_root/$1/bin/"
-    fi
+    for program in travek-porthelper travek-portctl; do
+        native_program="$build_root/native/helper/$program"
+        if [ -x "$native_program" ] && [ -d "$build_root/$1/bin" ]; then
+            cp -p "$native_program" "$build_root/$1/bin/"
+        fi
+    done
 }
 
 build_native

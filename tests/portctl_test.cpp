@@ -4,7 +4,11 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "chaintest.h"
 #include "childproc.h"
+#include "emudevice.h"
+#include "plug.h"
+#include "portlabel.h"
 #include "simport.h"
 #include "testwin.h"
 #include "vcdcheck.h"
@@ -107,7 +111,7 @@ TEST(Portctl, ExportsTheJournalAsAStrictVcdFile)
     DeleteFileA(path.c_str());
     std::string out;
     ASSERT_EQ(Portctl("vcd \"" + path + "\"", &out), 0) << out;
-    EXPECT_NE(out.find("ecritures exportees"), std::string::npos);
+    EXPECT_NE(out.find("écritures exportées"), std::string::npos);
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::string text(GetFileSize(h, nullptr), '\0');
@@ -127,7 +131,7 @@ TEST(Portctl, ExportsTheJournalAsAStrictVcdFile)
     EXPECT_EQ(Portctl("vcd -", &out), 0);
     EXPECT_TRUE(ParseVcdStrict(out).ok);
     EXPECT_EQ(Portctl("vcd \"" + TestFolder() + "no such folder\\x.vcd\"", &out), 1);
-    EXPECT_NE(out.find("impossible d'ecrire"), std::string::npos);
+    EXPECT_NE(out.find("impossible d'écrire"), std::string::npos);
     SimPortSetStatus(SimPortAttach(), 127);
 }
 
@@ -158,4 +162,99 @@ TEST(Portctl, OnARealPortShowsTheDeviceAndItsFaultAndRefusesToForceInputs)
     AtomicStore(&s->backend, uint32_t(PORT_BACKEND_SIMULATED));
     PortStateSetTarget(s, "sim");
     SimPortSetStatus(s, 127);
+}
+
+// wait and play are the native tool's own code: here they run on Windows.
+TEST(Portctl, WaitAndPlayRunOnWindowsToo)
+{
+    Child c;
+    ASSERT_TRUE(StartTool(c, "portctl.exe", "wait data=0x04 within 20s", true));
+    PortWriteEntry write = LibraryWrite();
+    DWORD start = GetTickCount();
+    do {  // 4 is on the lines only until the next write
+        write(0x378, 4);
+        write(0x378, 0);
+    } while (WaitForSingleObject(c.process.hProcess, 5) == WAIT_TIMEOUT && GetTickCount() - start < 20000);
+    std::string text;
+    ReadUntil(c, &text, "\n", 5000);
+    EXPECT_EQ(FinishTool(c, 5000), 0) << text;
+    EXPECT_NE(text.find("condition remplie"), std::string::npos) << text;
+    std::string out;
+    EXPECT_EQ(Portctl("wait data=0x80 within 100ms", &out), 1);
+    EXPECT_NE(out.find("délai de 100 ms dépassé : les lignes de données valent 0x00 (0)"), std::string::npos) << out;
+
+    std::string path = TestFolder() + "portctl_play.txt";
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const char steps[] = "+0 nError\n+30ms 0x5F\n+30ms 63\n";
+    DWORD done = 0;
+    WriteFile(h, steps, sizeof steps - 1, &done, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(Portctl("play \"" + path + "\"", &out), 0) << out;
+    EXPECT_NE(out.find("3 étape(s) jouée(s) ; écart moyen +"), std::string::npos) << out;
+    EXPECT_EQ(SimPortAttach()->status, 63);
+    SimPortSetStatus(SimPortAttach(), 127);
+    DeleteFileA(path.c_str());
+}
+
+// The self-test through INPOUT32.dll on the tests' chained library, with the
+// emulated plug's wiring; the session's state is given back its port after.
+TEST(Portctl, SelftestThroughTheLibraryOnAChainedPort)
+{
+    SimPortState* s = SimPortAttach();
+    ChainLog* log = ChainLogAttach();
+    ASSERT_NE(log, nullptr);
+    std::string out, port = " --port \"" + TestFolder() + CHAINTEST_DLL + "\"";
+    ResetPlug(&log->plug, true);
+    EXPECT_EQ(Portctl("selftest" + port, &out), 0) << out;
+    EXPECT_NE(out.find("Verdict : port en bon état"), std::string::npos) << out;
+    EXPECT_NE(out.find("Autotest de biblioth\xC3\xA8que "), std::string::npos) << out;
+    LoopbackCommand cross;
+    ASSERT_TRUE(ParseLoopbackCommand("loopback cross 1 2", &cross));
+    ApplyLoopbackCommand(&log->plug, cross);
+    EXPECT_EQ(Portctl("selftest" + port, &out), 1) << out;
+    EXPECT_NE(out.find("croisé avec D2 (broche 4)"), std::string::npos) << out;
+    ResetPlug(&log->plug, false);
+    log->status = 127;
+    EXPECT_EQ(Portctl("selftest" + port, &out), 2) << out;
+    EXPECT_NE(out.find("Aucune fiche de bouclage"), std::string::npos) << out;
+
+    LONG calls = log->calls;
+    EXPECT_EQ(Portctl("selftest --leds --step 5ms" + port, &out), 0) << out;
+    std::vector<int> lit;
+    for (LONG i = calls; i < log->calls; ++i)
+        if (log->entries[i % CHAINTEST_CAPACITY].kind == CHAIN_WRITE)
+            lit.push_back(log->entries[i % CHAINTEST_CAPACITY].value);
+    EXPECT_EQ(lit, (std::vector<int>{ 1, 2, 4, 8, 16, 32, 64, 128, 0 }));
+
+    EXPECT_EQ(Portctl("selftest --port sim", &out), 3);
+    EXPECT_NE(out.find("port simulé n'a pas de fils à boucler"), std::string::npos) << out;
+    EXPECT_EQ(Portctl("selftest --port /dev/parport0", &out), 3);
+    EXPECT_NE(out.find("travek-portctl selftest"), std::string::npos) << out;
+    EXPECT_EQ(Portctl("selftest --port \"" + TestFolder() + "absent.dll\"", &out), 3);
+    EXPECT_NE(out.find("impossible de charger"), std::string::npos) << out;
+    EXPECT_EQ(AtomicLoad(&s->backend), uint32_t(PORT_BACKEND_SIMULATED)) << "the session's port given back";
+    EXPECT_EQ(PortLabel(s), "port simulé");
+    EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_NONE));
+}
+
+// A shared state it cannot have (here a file where its folder should be) is a
+// failure naming the place, not a private state reported as the port's.
+TEST(Portctl, AStateItCannotHaveIsAFailureThatNamesIt)
+{
+    std::string folder = TestFolder() + "portctl_unusable";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string blocker = folder + "\\travek";
+    HANDLE h = CreateFileA(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    char saved[1024] = "";
+    DWORD n = GetEnvironmentVariableA("XDG_RUNTIME_DIR", saved, sizeof saved);
+    SetEnvironmentVariableA("XDG_RUNTIME_DIR", LinuxPathOf(folder).c_str());
+    std::string out;
+    int code = Portctl("etat", &out);
+    SetEnvironmentVariableA("XDG_RUNTIME_DIR", n > 0 && n < sizeof saved ? saved : nullptr);
+    DeleteFileA(blocker.c_str());
+    RemoveDirectoryA(folder.c_str());
+    EXPECT_EQ(code, 1) << out;
+    EXPECT_NE(out.find("état partagé du port inaccessible : " + LinuxPathOf(blocker)), std::string::npos) << out;
 }

@@ -15,6 +15,7 @@ constexpr unsigned MODE_BITS = 0777;
 struct Command {
     std::string verb;
     long value;
+    LoopbackCommand loop;  // verb "loopback"
 };
 
 const char* FaultName(DeviceFault f)
@@ -49,6 +50,8 @@ bool ParseLine(const std::string& line, Command* c)
     std::string arg, extra;
     in >> c->verb >> arg >> extra;
     c->value = 0;
+    if (c->verb == "loopback")
+        return ParseLoopbackCommand(line, &c->loop);
     if (!extra.empty())
         return false;
     if (c->verb == "busy" || c->verb == "enotty" || c->verb == "eio" || c->verb == "vanish" ||
@@ -81,6 +84,7 @@ void Apply(Device& d, const Command& c)
     else if (c.verb == "mode") d.fileMode = static_cast<unsigned>(c.value);
     else if (c.verb == "claimwait") d.claimWaitMs = static_cast<int>(c.value);
     else if (c.verb == "clear") d.record.clear();
+    else if (c.verb == "loopback") ApplyLoopbackCommand(&d.plug, c.loop);
 }
 
 }  // namespace
@@ -119,10 +123,11 @@ std::string DeviceStateText(int device)
     char text[512];
     snprintf(text, sizeof text,
              "device %s\nfault %s\nstatus %u\ndata %u\ncontrol %u\nclaimed %d\nopens %d\n"
-             "writes %zu\nioctls %llu\nprinter %s\nmode %03o\nclaimwait %d\nwaiters %zu\nrequeued %llu\n",
+             "writes %zu\nioctls %llu\nprinter %s\nmode %03o\nclaimwait %d\nloopback %s\nwaiters %zu\n"
+             "requeued %llu\n",
              d.name.c_str(), FaultName(d.fault), d.status, d.data, d.control, d.holder >= 0 ? 1 : 0,
              d.opens, d.record.size(), static_cast<unsigned long long>(d.ioctls),
-             d.printer ? "on" : "off", d.fileMode, d.claimWaitMs, d.waiters.size(),
+             d.printer ? "on" : "off", d.fileMode, d.claimWaitMs, d.plug.on ? "on" : "off", d.waiters.size(),
              static_cast<unsigned long long>(d.requeued));
     return text;
 }

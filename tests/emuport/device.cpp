@@ -101,7 +101,7 @@ int ClaimedIoctl(int handle, unsigned cmd, void* data)
 {
     Device& d = Devices[Handles[handle].device];
     switch (cmd) {
-    case PPRSTATUS: return PutByte(data, d.status);
+    case PPRSTATUS: return PutByte(data, d.plug.on ? LoopbackStatus(d.plug, d.data, d.status) : d.status);
     case PPRDATA: return PutByte(data, ReadData(d));
     case PPRCONTROL: return PutByte(data, d.control & CONTROL_LINES);
     case PPWDATA:
@@ -180,6 +180,7 @@ void InitDevices(int count, int claimWaitMs)
         d.fault = FAULT_NORMAL;
         d.fileMode = EMUPORT_DEFAULT_MODE;
         d.claimWaitMs = claimWaitMs;
+        ResetPlug(&d.plug, false);
         Devices.push_back(d);
     }
 }

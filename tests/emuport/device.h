@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "plug.h"
+
 enum DeviceFault {
     FAULT_NORMAL,
     FAULT_BUSY,      // another program holds the port
@@ -43,6 +45,7 @@ struct Device {
     uint64_t ioctls;
     uint64_t requeued;    // claims retried on a handle still on the wait list
     std::vector<WriteRecord> record;
+    LoopbackPlug plug;    // when on, the status pins follow the data lines
 };
 
 extern std::mutex DevicesLock;                // guards every device and handle

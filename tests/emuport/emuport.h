@@ -30,6 +30,9 @@
 //   vanish           the device file disappears; open handles get ENODEV for good
 //   claimwait MS     PPCLAIM gives up with EBUSY after MS on a held port (0: it waits
 //                    as long as the port is held, as the kernel's; the default)
+// A test fixture:
+//   loopback ...     a loopback plug: the status pins follow the data lines
+//                    (on, off, stuck W high|low, cross W V, invert W: see plug.h)
 //
 // State text read from NAME.ctl: "key value" lines, keys as in
 // EMUPORT_STATE_KEYS. `waiters` counts the handles on the port's wait list;
@@ -49,6 +52,6 @@ constexpr char EMUPORT_CTL_SUFFIX[] = ".ctl";
 constexpr char EMUPORT_WRITES_SUFFIX[] = ".writes";
 constexpr char EMUPORT_ENV[] = "TRAVEK_EMUPORT";  // the mount folder, set by the fixture
 constexpr char EMUPORT_STATE_KEYS[] =
-    "device fault status data control claimed opens writes ioctls printer mode claimwait waiters requeued";
+    "device fault status data control claimed opens writes ioctls printer mode claimwait loopback waiters requeued";
 
 #endif

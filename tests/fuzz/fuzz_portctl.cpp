@@ -39,7 +39,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FuzzCheck(a.limit == -1 || a.limit > 0, "bad write count");
         break;
     case PORTCTL_VCD:
-        FuzzCheck(a.file != nullptr && words.size() == 3, "vcd without its file");
+    case PORTCTL_PLAY:
+        FuzzCheck(a.file != nullptr && words.size() == 3, "vcd or play without its file");
+        break;
+    case PORTCTL_WAIT:
+        FuzzCheck(a.condition.mask != 0 && (a.condition.value & ~a.condition.mask) == 0,
+                  "a condition that can never be met");
+        FuzzCheck(a.withinNs == -1 || (a.withinNs >= 0 && a.withinNs <= DURATION_MAX_NS), "bad time limit");
+        break;
+    case PORTCTL_SELFTEST:
+        FuzzCheck(a.stepNs > 0 && a.stepNs <= DURATION_MAX_NS, "bad LED step");
+        FuzzCheck(a.port == nullptr || *a.port != '\0', "empty port");
         break;
     default:
         break;

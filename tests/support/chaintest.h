@@ -1,11 +1,13 @@
 // The chained port library of the tests: a library with the two ordinals of a
 // port library that records every call it receives in a named section the
-// test reads, and returns the status the test puts there.
+// test reads, and returns the status the test puts there, or, with the
+// loopback plug on, the inputs the plug gives for the last data written.
 #ifndef CHAINTEST_H
 #define CHAINTEST_H
 
 #include <windows.h>
 #include <stdint.h>
+#include "plug.h"
 
 constexpr wchar_t CHAINTEST_SECTION[] = L"Local\\TravekChainTestLog";
 constexpr LONG CHAINTEST_CAPACITY = 1 << 16;  // calls kept; a test reads far fewer
@@ -25,6 +27,8 @@ struct ChainLog {
     volatile LONG calls;   // calls recorded; call n in entries[n % CHAINTEST_CAPACITY]
     volatile LONG status;  // what a read of any port returns
     ChainCall entries[CHAINTEST_CAPACITY];
+    LoopbackPlug plug;     // when on, reads give the plug's inputs for `data`
+    volatile LONG data;    // the last value written to the data register
 };
 
 // Maps the log (created zeroed by whichever side comes first).

@@ -15,19 +15,19 @@ static std::string Field(const char* field)
     return text;
 }
 
-bool PortIsReal(SimPortState* s)
+bool PortIsReal(PortState* s)
 {
     return AtomicLoad(&s->backend) != PORT_BACKEND_SIMULATED;
 }
 
-static std::string BaseText(SimPortState* s)
+static std::string BaseText(PortState* s)
 {
     char buf[32];
     snprintf(buf, sizeof buf, ", base 0x%X", static_cast<unsigned>(AtomicLoad(&s->base)));
     return buf;
 }
 
-std::string PortLabel(SimPortState* s)
+std::string PortLabel(PortState* s)
 {
     switch (AtomicLoad(&s->backend)) {
     case PORT_BACKEND_PPDEV: return "port réel " + Field(s->target) + " (ppdev)";
@@ -37,7 +37,7 @@ std::string PortLabel(SimPortState* s)
     }
 }
 
-std::string PortFaultText(SimPortState* s)
+std::string PortFaultText(PortState* s)
 {
     if (AtomicLoad(&s->fault) == PORT_FAULT_NONE)
         return std::string();

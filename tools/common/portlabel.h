@@ -4,16 +4,16 @@
 #define PORTLABEL_H
 
 #include <string>
-#include "simport.h"
+#include "portcore.h"
 
 // A port whose inputs come from hardware: the tools show them, never set them.
-bool PortIsReal(SimPortState* s);
+bool PortIsReal(PortState* s);
 
 // "port simulé", "port réel /dev/parport0 (ppdev)", "bibliothèque X.dll,
 // base 0x378" or "accès direct, base 0x378".
-std::string PortLabel(SimPortState* s);
+std::string PortLabel(PortState* s);
 
 // The current fault's message, empty when there is none.
-std::string PortFaultText(SimPortState* s);
+std::string PortFaultText(PortState* s);
 
 #endif

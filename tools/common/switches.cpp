@@ -66,8 +66,7 @@ int SensorForStatus(int32_t status)
     return 0;
 }
 
-// A whole argument as a number, decimal or 0x hexadecimal.
-static bool ParseNumber(const char* text, long* out)
+bool ParseWholeNumber(const char* text, long* out)
 {
     if (*text == '\0')
         return false;
@@ -91,17 +90,17 @@ static bool LooksNumeric(const char* text)
 bool ParseStatusArguments(int count, const char* const* args, int32_t* value, std::string* error)
 {
     if (count == 0) {
-        *error = "il manque une valeur ou des noms d'entrees";
+        *error = "il manque une valeur ou des noms d'entrées";
         return false;
     }
     if (count == 1 && LooksNumeric(args[0])) {
         long v = 0;
-        if (!ParseNumber(args[0], &v)) {
+        if (!ParseWholeNumber(args[0], &v)) {
             *error = std::string("valeur illisible : ") + args[0];
             return false;
         }
         if (v < -32768 || v > 65535) {
-            *error = std::string("valeur hors de -32768 a 65535 : ") + args[0];
+            *error = std::string("valeur hors de -32768 à 65535 : ") + args[0];
             return false;
         }
         *value = static_cast<int32_t>(v);
@@ -111,7 +110,7 @@ bool ParseStatusArguments(int count, const char* const* args, int32_t* value, st
     for (int i = 0; i < count; ++i) {
         int input = FindStatusInput(args[i]);
         if (input < 0) {
-            *error = std::string("entree inconnue : ") + args[i] +
+            *error = std::string("entrée inconnue : ") + args[i] +
                      " (attendu : nError, Select, PaperOut, nAck, Busy, ou une seule valeur)";
             return false;
         }

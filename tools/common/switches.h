@@ -37,6 +37,10 @@ int FindStatusInput(const char* name);
 // The sensor lamp (1 to 5) of the test bench that a status value lights, or 0.
 int SensorForStatus(int32_t status);
 
+// A whole argument as a number, decimal or hexadecimal with 0x; false if
+// any of it is not.
+bool ParseWholeNumber(const char* text, long* out);
+
 // Parses the arguments of "set the status": either one number (decimal, or
 // hexadecimal with 0x, -32768 to 65535) or switch names, each pulled low, the
 // others released. On failure returns false with a message in *error.
