@@ -31,6 +31,8 @@ const PortBackend* PpdevBackend(SimPortState* s, const PortConfig& c);
 // Records a fault in the shared state and says it once on the console
 // (stderr). `text` is UTF-8.
 void ReportFault(SimPortState* s, PortFaultCode code, const char* text);
+// Says a line on the console (stderr), with the library's prefix; UTF-8.
+void SayLine(const char* text);
 // Says on the console a fault that another process (the helper) recorded,
 // once per fault; cheap when nothing changed.
 void EchoNewFault(SimPortState* s);

@@ -1,7 +1,9 @@
 // Chooses the backend once per process from the configuration, and reports
 // faults on the console and in the shared state.
 #include "backend.h"
+#include "helperstart.h"
 #include <stdio.h>
+#include "unixcall.h"
 
 constexpr char CONSOLE_PREFIX[] = "Travek, port parallèle : ";
 constexpr int SELECT_NONE = 0, SELECT_BUSY = 1, SELECT_DONE = 2;
@@ -58,6 +60,12 @@ void ReportFault(SimPortState* s, PortFaultCode code, const char* text)
 {
     PortStateFault(s, code, text, SimPortNow());
     g_echoedFaults = AtomicLoad(&s->faults);
+    Say(text);
+    NotifyFaultLater(code, text);
+}
+
+void SayLine(const char* text)
+{
     Say(text);
 }
 
@@ -140,6 +148,17 @@ static void Publish(SimPortState* s, const PortConfig& c)
         AtomicStore(&s->backend, uint32_t(c.backend));
 }
 
+// Without a client slot the helper does not count this process: said once.
+static void SayNoClientSlot(SimPortState* s)
+{
+    if (!UnderWine() || SimPortAttachError() || SimPortClientSlot() >= 0)
+        return;
+    char text[PORTSTATE_TEXT];
+    snprintf(text, sizeof text, "déjà %d programmes utilisent le port : celui-ci n'y est pas compté "
+             "(fermez-en un) ; le programme d'aide peut s'arrêter sans l'attendre", PORTSTATE_CLIENTS);
+    ReportFault(s, PORT_FAULT_CLIENTS_FULL, text);
+}
+
 static const PortBackend* Choose()
 {
     SimPortState* s = SimPortAttach();
@@ -164,7 +183,10 @@ static const PortBackend* Choose()
         return SimulatedBackend(s);
     case PORT_BACKEND_CHAINED: b = ChainedBackend(s, c); break;
     case PORT_BACKEND_DIRECT: b = DirectBackend(s, c); break;
-    case PORT_BACKEND_PPDEV: b = PpdevBackend(s, c); break;
+    case PORT_BACKEND_PPDEV:
+        b = PpdevBackend(s, c);
+        SayNoClientSlot(s);
+        break;
     }
     return b ? b : FaultedBackend(s);
 }

@@ -49,17 +49,62 @@ bool ParsePortBase(const char* text, const char* origin, uint32_t* base, char* m
     return true;
 }
 
-PortBackendKind PortBackendOf(const char* value)
+constexpr char DEVICE_FOLDER[] = "/dev/";
+constexpr char SHORT_DEVICE[] = "parport";
+constexpr size_t SHORT_DEVICE_DIGITS = 3;  // parport0 to parport999
+constexpr char ACCEPTED_FORMS[] = "donnez sim, direct, le chemin d'une bibliothèque .dll, le chemin absolu "
+                                  "d'un périphérique ppdev (/dev/parport0) ou parportN";
+
+static bool EndsWithDll(const char* value, size_t n)
 {
-    size_t n = strlen(value);
-    if (strcmp(value, "sim") == 0)
-        return PORT_BACKEND_SIMULATED;
-    if (strcmp(value, "direct") == 0)
-        return PORT_BACKEND_DIRECT;
-    const char* ext = n >= 4 ? value + n - 4 : "";
-    if (ext[0] == '.' && (ext[1] | 0x20) == 'd' && (ext[2] | 0x20) == 'l' && (ext[3] | 0x20) == 'l')
-        return PORT_BACKEND_CHAINED;
-    return PORT_BACKEND_PPDEV;
+    const char* ext = value + n - 4;
+    return n > 4 && ext[0] == '.' && (ext[1] | 0x20) == 'd' && (ext[2] | 0x20) == 'l' && (ext[3] | 0x20) == 'l';
+}
+
+// "parportN": true with the device's path in out.
+static bool ShortDevice(const char* value, size_t n, char* out, size_t size)
+{
+    size_t prefix = strlen(SHORT_DEVICE);
+    if (n <= prefix || n > prefix + SHORT_DEVICE_DIGITS || strncmp(value, SHORT_DEVICE, prefix) != 0)
+        return false;
+    for (size_t i = prefix; i < n; ++i)
+        if (value[i] < '0' || value[i] > '9')
+            return false;
+    snprintf(out, size, "%s%s", DEVICE_FOLDER, value);
+    return true;
+}
+
+static bool HasControlCharacter(const char* value, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(value[i]) < 0x20)
+            return true;
+    return false;
+}
+
+bool ParsePortName(const char* text, const char* origin, PortName* out, char* message, size_t size)
+{
+    size_t n = strnlen(text, sizeof out->target);
+    snprintf(out->target, sizeof out->target, "%s", text);
+    out->backend = PORT_BACKEND_PPDEV;
+    if (n == 0) {
+        snprintf(message, size, "%s est vide : %s", origin, ACCEPTED_FORMS);
+        return false;
+    }
+    if (n < sizeof out->target && !HasControlCharacter(text, n)) {
+        if (strcmp(text, "sim") == 0 || strcmp(text, "direct") == 0) {
+            out->backend = text[0] == 's' ? PORT_BACKEND_SIMULATED : PORT_BACKEND_DIRECT;
+            return true;
+        }
+        if (EndsWithDll(text, n)) {
+            out->backend = PORT_BACKEND_CHAINED;
+            return true;
+        }
+        if ((text[0] == '/' && n > 1) || ShortDevice(text, n, out->target, sizeof out->target))
+            return true;
+    }
+    snprintf(message, size, "%s : « %.40s » n'est pas un nom de port : %s", origin, text, ACCEPTED_FORMS);
+    return false;
 }
 
 // The line [begin, end) without surrounding spaces.
@@ -146,15 +191,16 @@ void ResolvePortConfig(const PortSetting& envPort, const PortSetting& envBase, c
     const PortSetting& port = envPort.set ? envPort : filePort;
     const PortSetting& base = envBase.set ? envBase : fileBase;
     snprintf(out->target, sizeof out->target, "%s", port.set ? port.value : "sim");
-    if (port.set && port.value[0] == '\0') {
-        char m[PORTSTATE_TEXT];
-        snprintf(m, sizeof m, "%s est vide : donnez sim, direct, le chemin d'une bibliothèque .dll "
-                 "ou d'un périphérique ppdev", port.origin);
+    char m[PORTSTATE_TEXT];
+    PortName name;
+    if (port.set && !ParsePortName(port.value, port.origin, &name, m, sizeof m)) {
         Fail(out, m);
         return;
     }
-    out->backend = PortBackendOf(out->target);
-    char m[PORTSTATE_TEXT];
+    if (port.set) {
+        out->backend = name.backend;
+        snprintf(out->target, sizeof out->target, "%s", name.target);
+    }
     if (base.set && !ParsePortBase(base.value, base.origin, &out->base, m, sizeof m))
         Fail(out, m);
 }

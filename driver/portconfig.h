@@ -5,7 +5,9 @@
 //   TRAVEK_PORT       unset or "sim": the simulated port
 //                     "*.dll" (any case): a chained port library, by its path
 //                     "direct": the processor's I/O instructions
-//                     anything else: a ppdev device path
+//                     an absolute path ("/dev/parport0"): a ppdev device
+//                     "parportN" (N of 1 to 3 digits): the device /dev/parportN
+//                     anything else is a configuration fault (ParsePortName)
 //   TRAVEK_PORT_BASE  base of a chained or direct port: decimal, or hexadecimal
 //                     with 0x; PORT_BASE_DEFAULT when unset
 //
@@ -48,14 +50,24 @@ bool ParsePortBase(const char* text, const char* origin, uint32_t* base, char* m
 bool ParsePortConfigFile(const char* text, size_t len, PortSetting* port, PortSetting* base,
                          char* message, size_t size);
 
+// What a port's name selects: the backend and the target as the library
+// keeps it ("parport1" becomes "/dev/parport1").
+struct PortName {
+    PortBackendKind backend;
+    char target[PORTSTATE_TEXT];
+};
+
+// The one grammar of a port's name, shared by TRAVEK_PORT, the file beside
+// the DLL, the run command's --port (through travek-porthelper --check) and
+// native tools. False with a French message naming `origin` and listing the
+// accepted forms when `text` is none of them (empty included).
+bool ParsePortName(const char* text, const char* origin, PortName* out, char* message, size_t size);
+
 // Decides the configuration from the variables (null when unset) and the
 // file's settings (either may be unset). Never fails: a bad value gives
 // fault PORT_FAULT_CONFIG and its message, with the backend still the one
 // asked for when that much is known.
 void ResolvePortConfig(const PortSetting& envPort, const PortSetting& envBase, const PortSetting& filePort,
                        const PortSetting& fileBase, PortConfig* out);
-
-// The backend a TRAVEK_PORT value names (it must not be empty).
-PortBackendKind PortBackendOf(const char* value);
 
 #endif

@@ -36,13 +36,18 @@ bool PortStateHeaderOk(const PortState* s);
 // `applied` not beyond `writes`.
 bool PortStateCountersOk(PortState* s);
 bool PortStateValid(PortState* s);
-// Re-initialises a state found invalid (the caller holds the lock), counting
-// the repair in `resets`. Returns true if the state was valid.
-bool PortStateRepair(PortState* s, int64_t frequency);
+// Makes a state found invalid valid again (the caller holds the lock),
+// counting the repair in `resets`. A state that a live helper serves is
+// mended in place (header rewritten, counters back in range, journal and
+// target kept); any other is re-initialised. True if it was valid.
+bool PortStateRepair(PortState* s, int64_t frequency, bool helperServes);
 
 // Journals one write and updates the register it names; returns its
-// sequence number. Lock-free; never waits.
-int64_t PortStateAppend(PortState* s, uint16_t port, uint16_t value, PortClock clock);
+// sequence number. Lock-free; never waits. The writer of client slot `slot`
+// counts itself in clientWriting meanwhile (see portstate.h); -1 for a
+// writer without a slot.
+int64_t PortStateAppendAs(PortState* s, int slot, uint16_t port, uint16_t value, PortClock clock);
+int64_t PortStateAppend(PortState* s, uint16_t port, uint16_t value, PortClock clock);  // slot -1
 
 // Writes journaled so far (the next sequence number); 0 for a corrupt count.
 int64_t PortStateWriteCount(PortState* s);
@@ -55,6 +60,17 @@ int64_t PortStateWriteCount(PortState* s);
 // PORTSTATE_TORN_WAIT_MS with `sleep`).
 size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_t max,
                             int64_t* next, int64_t* dropped, PortSleep sleep);
+
+// The entries a reader passed over, by cause.
+struct JournalLosses {
+    int64_t overwritten;  // the reader fell a whole journal behind
+    int64_t torn;         // left unfinished by a writer that is no longer at work
+};
+// PortStateCopyJournal with the losses told apart. An unfinished entry
+// followed by whole ones is waited for (the reader stops there and comes
+// back) while any slot's writer is at work.
+size_t PortStateCopyJournalLosses(PortState* s, int64_t from, JournalWrite* out, size_t max, int64_t* next,
+                                  JournalLosses* losses, PortSleep sleep);
 
 // A read of a register by a client of the bridge: counted, and its time
 // stamped, so that the helper knows the status is wanted.
@@ -73,10 +89,19 @@ void PortStateFault(PortState* s, PortFaultCode code, const char* text, int64_t 
 // Copies `text` into `target` (cut to fit, NUL-terminated).
 void PortStateSetTarget(PortState* s, const char* text);
 
-// Takes a free client slot for a process; returns its index, or -1 when all
-// are taken. A slot already holding the same pids is returned again.
-int PortStateTakeClient(PortState* s, int32_t unixPid, int32_t windowsPid, int64_t ticks);
-// Frees a slot taken with PortStateTakeClient (a bad index does nothing).
+// Takes a free client slot for a process, with its identity (0 unknown);
+// returns its index, or -1 when all are taken. A slot already holding the
+// same pids is returned again.
+int PortStateTakeClient(PortState* s, int32_t unixPid, int32_t windowsPid, int64_t ticks,
+                        uint32_t identity = 0);
+// Frees a slot taken with PortStateTakeClient (a bad index does nothing);
+// a writer count left by a process that died mid-write goes with it.
 void PortStateFreeClient(PortState* s, int slot);
+
+// How old the status register's value is, in ms, on a ppdev port when it is
+// older than HELPER_LOST_MS (the helper no longer reads it); 0 otherwise.
+uint32_t PortStatusAgeMs(PortState* s, int64_t now);
+// The same, also published in `statusAge` for every reader of the state.
+uint32_t PortStatusAgeUpdate(PortState* s, int64_t now);
 
 #endif

@@ -3,6 +3,7 @@
 // then mapped through its DOS path). See simport.h.
 #include "simport.h"
 #include "unixcall.h"
+#include "wineproc.h"
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -128,8 +129,9 @@ static long OpenStateFile()
     return fd;
 }
 
-// Maps the state file through its DOS path.
-static SimPortState* MapStateFile()
+// Maps the state file through its DOS path; the view must be the file
+// checked as `fd` (a file swapped in between is refused).
+static SimPortState* MapStateFile(long fd)
 {
     wchar_t unixPath[PATH_BYTES];
     if (!MultiByteToWideChar(CP_UTF8, 0, g_filePath, -1, unixPath, PATH_BYTES))
@@ -149,9 +151,26 @@ static SimPortState* MapStateFile()
     HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, sizeof(PortState), nullptr);
     CloseHandle(file);
     void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(PortState)) : nullptr;
-    if (!view)
+    if (!view) {
         snprintf(g_error, sizeof g_error, "%s : projection impossible (erreur %lu)", g_filePath, GetLastError());
+        return nullptr;
+    }
+    if (!WineViewIsFile(view, fd)) {
+        snprintf(g_error, sizeof g_error, "%s a changé entre sa vérification et sa projection : refusé",
+                 g_filePath);
+        UnmapViewOfFile(view);
+        CloseHandle(mapping);
+        return nullptr;
+    }
     return static_cast<SimPortState*>(view);  // the mapping handle stays open for the process
+}
+
+// True while slot i's process lives: same pid and same identity (a reused
+// pid or a zombie does not count).
+static bool ClientLives(SimPortState* s, int i)
+{
+    int32_t pid = AtomicLoad(&s->clients[i].unixPid);
+    return pid > 0 && WineProcessIs(pid, AtomicLoad(&s->clientStart[i]));
 }
 
 // True if some client slot holds a live process; frees the slots of dead ones.
@@ -159,24 +178,26 @@ static bool SweepClients(SimPortState* s)
 {
     bool live = false;
     for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {
-        int32_t pid = AtomicLoad(&s->clients[i].unixPid);
-        if (pid <= 0)
+        if (AtomicLoad(&s->clients[i].unixPid) <= 0)
             continue;
-        if (UnixProbePid(pid) == -UNIX_ESRCH)
-            PortStateFreeClient(s, i);
-        else
+        if (ClientLives(s, i))
             live = true;
+        else
+            PortStateFreeClient(s, i);
     }
     return live;
 }
 
+// A helper process lives and beats. Judged without trusting the header: a
+// state corrupt under a live helper must not be cleared under it.
 static bool HelperBeats(SimPortState* s)
 {
     uint32_t state = AtomicLoad(&s->helperState);
-    if (!PortStateHeaderOk(s) || (state != HELPER_STARTING && state != HELPER_AWAKE && state != HELPER_SLEEPING))
+    if (state != HELPER_STARTING && state != HELPER_AWAKE && state != HELPER_SLEEPING && state != HELPER_WAITING)
         return false;
     int64_t age = SimPortNow() - AtomicLoad(&s->helperBeat);
-    return age >= 0 && age < s->frequency * HELPER_LOST_MS / 1000;
+    return age >= 0 && age < Frequency() * HELPER_LOST_MS / 1000 &&
+           (!UnderWine() || WineProcessIs(AtomicLoad(&s->helperPid), AtomicLoad(&s->helperStart)));
 }
 
 static SimPortState* AttachWineFile()
@@ -191,7 +212,7 @@ static SimPortState* AttachWineFile()
     long fd = OpenStateFile();
     if (fd < 0)
         return nullptr;
-    SimPortState* s = MapStateFile();
+    SimPortState* s = MapStateFile(fd);
     if (!s) {
         UnixClose(fd);
         return nullptr;
@@ -200,13 +221,15 @@ static SimPortState* AttachWineFile()
     Lock();
     // A session whose every user has gone starts clean, as a named section
     // vanishes with its last user; one in use is only repaired if need be.
-    bool live = SweepClients(s) || HelperBeats(s);
+    bool helper = HelperBeats(s);
+    bool live = SweepClients(s) || helper;
     if (!live)
         PortStateInit(s, Frequency(), 0);
     else
-        PortStateRepair(s, Frequency());
-    g_clientSlot = PortStateTakeClient(s, static_cast<int32_t>(UnixGetPid()),
-                                       static_cast<int32_t>(GetCurrentProcessId()), SimPortNow());
+        PortStateRepair(s, Frequency(), helper);
+    long pid = UnixGetPid();
+    g_clientSlot = PortStateTakeClient(s, static_cast<int32_t>(pid), static_cast<int32_t>(GetCurrentProcessId()),
+                                       SimPortNow(), WineProcessIdentity(pid));
     Unlock();
     return s;
 }
@@ -224,7 +247,7 @@ static SimPortState* AttachSection()
     if (s && !existed)
         PortStateInit(s, Frequency(), 0);
     else if (s)
-        PortStateRepair(s, Frequency());
+        PortStateRepair(s, Frequency(), false);
     if (s)
         g_clientSlot = PortStateTakeClient(s, 0, static_cast<int32_t>(GetCurrentProcessId()), SimPortNow());
     else
@@ -278,12 +301,21 @@ bool SimPortExists()
     SimPortState* s = SimPortAttach();
     if (s == &g_privateState)
         return false;
-    for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {
-        int32_t pid = AtomicLoad(&s->clients[i].unixPid);
-        if (i != g_clientSlot && pid > 0 && UnixProbePid(pid) != -UNIX_ESRCH)
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i)
+        if (i != g_clientSlot && ClientLives(s, i))
             return true;
-    }
     return false;
+}
+
+int SimPortClientSlot()
+{
+    SimPortAttach();
+    return g_clientSlot;
+}
+
+bool SimPortHelperServes(SimPortState* s)
+{
+    return HelperBeats(s);
 }
 
 bool SimPortValidate(SimPortState* s)
@@ -291,7 +323,7 @@ bool SimPortValidate(SimPortState* s)
     if (PortStateValid(s))
         return true;
     Lock();
-    PortStateRepair(s, Frequency());
+    PortStateRepair(s, Frequency(), HelperBeats(s));
     Unlock();
     return false;
 }

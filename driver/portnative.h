@@ -33,4 +33,12 @@ PortState* PortStateMapNative(const char* path, bool create, char* err, size_t e
 // Unmaps a state returned by PortStateMapNative.
 void PortStateUnmapNative(PortState* s);
 
+// The identity of a live process (procstat.h), 0 when it is gone or a zombie.
+uint32_t PortProcessIdentity(int32_t pid);
+// True while pid names a live process with this identity (any live process
+// when identity is 0, unknown): a reused pid or a zombie is not alive.
+bool PortProcessIs(int32_t pid, uint32_t identity);
+// True while a live helper serves the state: its process lives and it beats.
+bool PortHelperServes(PortState* s, int64_t now);
+
 #endif

@@ -4,15 +4,19 @@
 
 bool PortStateHeaderOk(const PortState* s)
 {
-    return AtomicLoad(&s->magic) == PORTSTATE_MAGIC && s->version == PORTSTATE_VERSION &&
-           s->size == sizeof(PortState) && s->capacity == PORTSTATE_JOURNAL_CAPACITY &&
-           s->frequency > 0;
+    return AtomicLoad(&s->magic) == PORTSTATE_MAGIC && AtomicLoad(&s->version) == PORTSTATE_VERSION &&
+           AtomicLoad(&s->size) == sizeof(PortState) &&
+           AtomicLoad(&s->capacity) == PORTSTATE_JOURNAL_CAPACITY && AtomicLoad(&s->frequency) > 0;
 }
 
 bool PortStateCountersOk(PortState* s)
 {
-    int64_t w = AtomicLoad(&s->writes);
+    // `applied` first: both only grow and applied <= writes at every instant,
+    // so `writes` read afterwards is at least the `applied` read before. The
+    // other order sees a healthy state as corrupt when the helper advances
+    // `applied` in between.
     int64_t a = AtomicLoad(&s->applied);
+    int64_t w = AtomicLoad(&s->writes);
     return w >= 0 && w < PORTSTATE_MAX_WRITES && AtomicLoad(&s->reads) >= 0 && a >= 0 && a <= w;
 }
 
@@ -27,21 +31,28 @@ static int32_t NextResets(const PortState* s)
     return static_cast<int32_t>((static_cast<uint32_t>(s->resets) + 1) & 0x7FFFFFFF);
 }
 
+// The header as this layout has it.
+static void StoreHeader(PortState* s, int64_t frequency)
+{
+    AtomicStore(&s->version, PORTSTATE_VERSION);
+    AtomicStore(&s->size, uint32_t(sizeof(PortState)));
+    AtomicStore(&s->capacity, PORTSTATE_JOURNAL_CAPACITY);
+    AtomicStore(&s->frequency, frequency);
+}
+
 void PortStateInit(PortState* s, int64_t frequency, int32_t resets)
 {
     AtomicStore(&s->magic, uint32_t(0));
-    // Everything but the magic and the client slots, journal included,
-    // starts at zero: the processes that hold slots keep them.
+    // Everything but the magic and the client slots (with their identities
+    // and writers), journal included, starts at zero: the processes that
+    // hold slots keep them. No helper may be reading (see PortStateRepair).
     char* bytes = reinterpret_cast<char*>(s);
     size_t clients = offsetof(PortState, clients);
-    size_t afterClients = clients + sizeof(s->clients);
+    size_t afterClients = offsetof(PortState, helperStart);
     memset(bytes + sizeof(s->magic), 0, clients - sizeof(s->magic));
     memset(bytes + afterClients, 0, sizeof(PortState) - afterClients);
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
-    s->version = PORTSTATE_VERSION;
-    s->size = sizeof(PortState);
-    s->capacity = PORTSTATE_JOURNAL_CAPACITY;
-    s->frequency = frequency;
+    StoreHeader(s, frequency);
     AtomicStore(&s->status, PORT_STATUS_IDLE);
     AtomicStore(&s->resets, resets);
     AtomicStore(&s->backend, uint32_t(PORT_BACKEND_SIMULATED));
@@ -50,16 +61,45 @@ void PortStateInit(PortState* s, int64_t frequency, int32_t resets)
     AtomicStore(&s->magic, PORTSTATE_MAGIC);
 }
 
-bool PortStateRepair(PortState* s, int64_t frequency)
+// Makes a state that a live helper serves valid again without clearing it:
+// the header rewritten, the counters brought back into range; the journal,
+// the target, the backend and the helper's fields are kept.
+static void Mend(PortState* s, int64_t frequency)
+{
+    StoreHeader(s, frequency);
+    int64_t a = AtomicLoad(&s->applied);
+    int64_t w = AtomicLoad(&s->writes);
+    if (w < 0 || w >= PORTSTATE_MAX_WRITES)
+        AtomicStore(&s->writes, w = (a >= 0 && a < PORTSTATE_MAX_WRITES ? a : 0));
+    if (a < 0 || a > w)
+        AtomicStore(&s->applied, w);
+    if (AtomicLoad(&s->reads) < 0)
+        AtomicStore(&s->reads, int64_t(0));
+    AtomicStore(&s->resets, NextResets(s));
+    AtomicStore(&s->magic, PORTSTATE_MAGIC);
+}
+
+bool PortStateRepair(PortState* s, int64_t frequency, bool helperServes)
 {
     if (PortStateValid(s))
         return true;
-    PortStateInit(s, frequency, NextResets(s));
+    if (helperServes)
+        Mend(s, frequency);
+    else
+        PortStateInit(s, frequency, NextResets(s));
     return false;
 }
 
 int64_t PortStateAppend(PortState* s, uint16_t port, uint16_t value, PortClock clock)
 {
+    return PortStateAppendAs(s, -1, port, value, clock);
+}
+
+int64_t PortStateAppendAs(PortState* s, int slot, uint16_t port, uint16_t value, PortClock clock)
+{
+    bool counted = slot >= 0 && slot < PORTSTATE_CLIENTS;
+    if (counted)
+        AtomicAdd(&s->clientWriting[slot], uint8_t(1));
     // Claims n with the time read after seeing n-1 claimed, so that ticks never
     // go backwards along the journal however many processes write at once.
     int64_t n, ticks;
@@ -76,6 +116,8 @@ int64_t PortStateAppend(PortState* s, uint16_t port, uint16_t value, PortClock c
     AtomicStore(&e->value, value);
     AtomicStore(&e->reserved, uint32_t(0));
     AtomicStore(&e->stamp, stamp + 1);
+    if (counted)
+        AtomicAdd(&s->clientWriting[slot], uint8_t(0xFF));  // minus one
     if (port == PORT_DATA)
         AtomicStore(&s->data, int32_t(value & 0xFF));
     else if (port == PORT_CONTROL)
@@ -136,18 +178,28 @@ static bool CopyEntry(PortState* s, int64_t n, JournalWrite* w)
     return before == want && AtomicLoad(&e->stamp) == want;
 }
 
-size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_t max,
-                            int64_t* next, int64_t* dropped, PortSleep sleep)
+// True while some process with a client slot is between claiming a journal
+// entry and completing it.
+static bool WritersAtWork(PortState* s)
+{
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i)
+        if (AtomicLoad(&s->clientWriting[i]) != 0)
+            return true;
+    return false;
+}
+
+size_t PortStateCopyJournalLosses(PortState* s, int64_t from, JournalWrite* out, size_t max, int64_t* next,
+                                  JournalLosses* losses, PortSleep sleep)
 {
     int64_t total = PortStateWriteCount(s);
-    int64_t lost = 0;
+    JournalLosses lost = { 0, 0 };
     if (from < 0)
         from = 0;
     if (from > total)
         from = total;  // the state was re-initialised under the reader
     if (total - from > static_cast<int64_t>(PORTSTATE_JOURNAL_CAPACITY)) {
-        lost = total - from - PORTSTATE_JOURNAL_CAPACITY;
-        from += lost;
+        lost.overwritten = total - from - PORTSTATE_JOURNAL_CAPACITY;
+        from += lost.overwritten;
     }
     size_t copied = 0;
     int64_t n = from;
@@ -160,21 +212,36 @@ size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_
             // The newest write still in progress: stop, the reader comes back later.
             if (newest <= n)
                 break;
-            // Later writes are whole: give this one a moment, then skip it as torn.
+            // Later writes are whole. While a writer is at work this may be
+            // its entry, however long it was preempted: come back later.
+            if (WritersAtWork(s) && AtomicLoad(&EntryOf(s, n)->stamp) < 2 * n + 2)
+                break;
+            // No writer at work: a writer without a slot gets a moment, then
+            // the entry is torn (its writer died mid-write).
             if (!WaitForEntry(s, n, sleep, &budget)) {
-                ++lost;
+                ++lost.torn;
                 continue;
             }
         }
         if (CopyEntry(s, n, &out[copied]))
             ++copied;
         else
-            ++lost;  // overwritten by a later write while we looked
+            ++lost.overwritten;  // overwritten by a later write while we looked
     }
     if (next)
         *next = n;
+    if (losses)
+        *losses = lost;
+    return copied;
+}
+
+size_t PortStateCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_t max,
+                            int64_t* next, int64_t* dropped, PortSleep sleep)
+{
+    JournalLosses lost;
+    size_t copied = PortStateCopyJournalLosses(s, from, out, max, next, &lost, sleep);
     if (dropped)
-        *dropped = lost;
+        *dropped = lost.overwritten + lost.torn;
     return copied;
 }
 
@@ -221,7 +288,7 @@ void PortStateFault(PortState* s, PortFaultCode code, const char* text, int64_t 
 
 constexpr int32_t NATIVE_CLAIM = -1;  // windowsPid of a slot held by a native process
 
-int PortStateTakeClient(PortState* s, int32_t unixPid, int32_t windowsPid, int64_t ticks)
+int PortStateTakeClient(PortState* s, int32_t unixPid, int32_t windowsPid, int64_t ticks, uint32_t identity)
 {
     // A slot is free when both pids are 0; the Windows pid claims it, -1
     // standing for a native process's.
@@ -236,6 +303,8 @@ int PortStateTakeClient(PortState* s, int32_t unixPid, int32_t windowsPid, int64
         if (AtomicLoad(&c->unixPid) != 0 || !AtomicCas(&c->windowsPid, int32_t(0), claim))
             continue;
         AtomicStore(&c->since, ticks);
+        AtomicStore(&s->clientWriting[i], uint8_t(0));
+        AtomicStore(&s->clientStart[i], identity);
         AtomicStore(&c->unixPid, unixPid);
         return i;
     }
@@ -249,5 +318,25 @@ void PortStateFreeClient(PortState* s, int slot)
     PortClient* c = &s->clients[slot];
     AtomicStore(&c->unixPid, int32_t(0));
     AtomicStore(&c->since, int64_t(0));
+    AtomicStore(&s->clientStart[slot], uint32_t(0));
+    AtomicStore(&s->clientWriting[slot], uint8_t(0));  // a writer that died mid-write
     AtomicStore(&c->windowsPid, int32_t(0));
+}
+
+uint32_t PortStatusAgeMs(PortState* s, int64_t now)
+{
+    int64_t f = AtomicLoad(&s->frequency);
+    if (AtomicLoad(&s->backend) != PORT_BACKEND_PPDEV || f <= 0)
+        return 0;
+    int64_t age = (now - AtomicLoad(&s->statusTicks)) / (f / 1000 > 0 ? f / 1000 : 1);
+    if (age <= HELPER_LOST_MS)
+        return 0;
+    return age > int64_t(UINT32_MAX) ? UINT32_MAX : static_cast<uint32_t>(age);
+}
+
+uint32_t PortStatusAgeUpdate(PortState* s, int64_t now)
+{
+    uint32_t age = PortStatusAgeMs(s, now);
+    AtomicStore(&s->statusAge, age);
+    return age;
 }

@@ -35,10 +35,17 @@
 //                                  wire: every data write before it has been applied
 //      632     8  statusTicks      clock at the helper's last read of the status register
 //      640     4  doorbell         futex word: bumped and woken when the helper sleeps
-//      644     4  reserved0
+//      644     4  lastSkipLength   entries passed over by the last stale backlog (see below)
 //      648     8  wireWrites       data writes the helper has applied to the device
 //      656   256  clients          PORTSTATE_CLIENTS slots of PortClient
-//      912   112  reserved         zero
+//      912    64  clientStart      identity of each slot's process (PortProcessIdentity), 0 unknown
+//      976    16  clientWriting    per slot: journal entries its process is writing right now
+//      992     4  helperStart      identity of helperPid's process
+//      996     4  helperStarts     helpers the libraries have started for this state
+//     1000     8  unapplied        data writes passed over after a long outage (never on the wire)
+//     1008     4  statusAge        ms since the status was read, when older than HELPER_LOST_MS; else 0
+//     1012     4  deviceRetries    times the helper tried the device again after a fault
+//     1016     8  lastSkipEnd      `applied` after the last stale backlog passed over, 0 if none
 //     1024  ...   journal          PORTSTATE_JOURNAL_CAPACITY entries of 24 bytes
 //
 // Journal: the write with sequence number n (0, 1, 2 ...) lives in entry
@@ -70,8 +77,30 @@
 //           `doorbell` for at most its next status read.
 // The library starts the helper (PORTHELPER_NAME, beside the DLL, with the
 // state file's Linux path as its one argument) when none beats, and counts a
-// helper whose beat is older than HELPER_LOST_MS as lost. The helper ends by
-// itself once no client slot holds a live process.
+// helper whose beat is older than HELPER_LOST_MS as lost. It starts another
+// after a back-off (HELPER_BACKOFF_FIRST_MS doubling up to
+// HELPER_BACKOFF_MAX_MS), counted in `helperStarts`, but never after
+// HELPER_REFUSED: the helper refused for a reason a restart cannot change.
+// The helper ends by itself once no client slot holds a live process.
+//
+// Processes are known by pid and identity (their start time, see
+// procstat.h), so that a reused pid or a zombie never counts as alive.
+//
+// Faults of the device (busy, gone, EIO) do not end the helper: it records
+// the fault, moves to HELPER_WAITING (still beating), and tries the device
+// again after the same back-off, counting each try in `deviceRetries`.
+//
+// What the wire gets when a helper starts carrying the journal (a new
+// helper, or one whose device answers again): if the oldest write not yet
+// applied was journaled less than PORT_REPLAY_LIMIT_MS ago, the backlog goes
+// out in order, every write once (the write a killed helper had on the wire
+// but not counted may come once more, right after itself). If it is older,
+// the backlog is stale: the newest data write (and the newest control write,
+// if the backlog has one) goes to the wire at once, every data write before
+// it stays in the journal unapplied and is added to `unapplied`, and writes
+// journaled later go out in order. The last such backlog is the entries
+// [lastSkipEnd - lastSkipLength, lastSkipEnd), all passed over but its
+// newest data write (and control write), which went to the wire.
 #ifndef PORTSTATE_H
 #define PORTSTATE_H
 
@@ -96,6 +125,9 @@ constexpr char PORTHELPER_NAME[] = "travek-porthelper";  // the native helper, b
 constexpr char PORT_CONFIG_FILE[] = "travek-port.conf";  // beside the DLL: TRAVEK_PORT=..., TRAVEK_PORT_BASE=...
 constexpr int HELPER_STATUS_PERIOD_MS = 2;  // the status read is never older than this
 constexpr int HELPER_LOST_MS = 250;         // a helper silent this long is taken for dead
+constexpr int HELPER_BACKOFF_FIRST_MS = 100;  // first wait before starting or trying again
+constexpr int HELPER_BACKOFF_MAX_MS = 3200;   // the wait doubles up to this
+constexpr int PORT_REPLAY_LIMIT_MS = 3000;    // an older backlog is not replayed (see above)
 
 enum PortBackendKind : uint32_t {
     PORT_BACKEND_SIMULATED = 0,
@@ -119,6 +151,11 @@ enum PortFaultCode : uint32_t {
     PORT_FAULT_ORDINAL,         // a chained library without ordinal 1 or 2
     PORT_FAULT_LOOP,            // the chained library is this library again
     PORT_FAULT_DIRECT_REFUSED,  // the I/O instructions are not permitted
+    PORT_FAULT_HELPER_REFUSED,  // the helper refused the state (no ppdev target, not absolute)
+    PORT_FAULT_CLOCK,           // the helper's clock is not the state's
+    PORT_FAULT_CLIENTS_FULL,    // no free client slot for this process
+    PORT_FAULT_WRITES_LOST,     // journaled writes that never reached the wire
+    PORT_FAULT_HELPER_DUPLICATE,  // a second helper found the port served by another
 };
 
 enum PortHelperState : uint32_t {
@@ -126,8 +163,10 @@ enum PortHelperState : uint32_t {
     HELPER_STARTING = 1,  // started, not yet holding the port
     HELPER_AWAKE = 2,     // watching the journal: writers need not ring
     HELPER_SLEEPING = 3,  // waiting on `doorbell`: the next writer bumps and wakes it
-    HELPER_FAILED = 4,    // gave up on the device; `fault` says why
+    HELPER_FAILED = 4,    // stopped on a fault; `fault` says why; the library starts another
     HELPER_EXITED = 5,    // ended because no process used the port any more
+    HELPER_WAITING = 6,   // the device failed: beating, trying it again after a back-off
+    HELPER_REFUSED = 7,   // refused for a reason a restart cannot change; `fault` says why
 };
 
 struct PortEntry {
@@ -172,10 +211,17 @@ struct PortState {
     int64_t applied;
     int64_t statusTicks;
     uint32_t doorbell;
-    uint32_t reserved0;
+    uint32_t lastSkipLength;
     int64_t wireWrites;
     PortClient clients[PORTSTATE_CLIENTS];
-    uint8_t reserved[112];
+    uint32_t clientStart[PORTSTATE_CLIENTS];
+    uint8_t clientWriting[PORTSTATE_CLIENTS];
+    uint32_t helperStart;
+    uint32_t helperStarts;
+    int64_t unapplied;
+    uint32_t statusAge;
+    uint32_t deviceRetries;
+    int64_t lastSkipEnd;
     PortEntry journal[PORTSTATE_JOURNAL_CAPACITY];
 };
 
@@ -184,6 +230,8 @@ static_assert(sizeof(PortClient) == 16, "client slot layout");
 static_assert(offsetof(PortState, backend) == 72, "v2 fields follow the v1 header");
 static_assert(offsetof(PortState, helperPid) == 608, "helper fields");
 static_assert(offsetof(PortState, clients) == 656, "client slots");
+static_assert(offsetof(PortState, clientStart) == 912, "client identities");
+static_assert(offsetof(PortState, unapplied) == 1000, "recovery fields");
 static_assert(offsetof(PortState, journal) == 1024, "journal offset");
 
 // Sequentially consistent access to shared fields.

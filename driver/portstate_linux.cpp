@@ -1,5 +1,6 @@
 // The port's shared state from a native Linux program; see portnative.h.
 #include "portnative.h"
+#include "procstat.h"
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -105,7 +106,7 @@ static bool InitialiseFile(int fd, PortState* s, const char* path, char* err, si
         return false;
     }
     if (!PortStateValid(s))
-        PortStateRepair(s, PORTSTATE_NATIVE_FREQUENCY);
+        PortStateRepair(s, PORTSTATE_NATIVE_FREQUENCY, PortHelperServes(s, PortNativeTicks()));
     flock(fd, LOCK_UN);
     return true;
 }
@@ -169,4 +170,33 @@ void PortStateUnmapNative(PortState* s)
 {
     if (s)
         munmap(s, sizeof(PortState));
+}
+
+uint32_t PortProcessIdentity(int32_t pid)
+{
+    if (pid <= 0)
+        return 0;
+    char path[32], text[PROCSTAT_TEXT_MAX];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    ssize_t n = read(fd, text, sizeof text);
+    close(fd);
+    return n > 0 ? ProcIdentityFromStat(text, static_cast<size_t>(n)) : 0;
+}
+
+bool PortProcessIs(int32_t pid, uint32_t identity)
+{
+    uint32_t now = PortProcessIdentity(pid);
+    return now != 0 && (identity == 0 || identity == now);
+}
+
+bool PortHelperServes(PortState* s, int64_t now)
+{
+    uint32_t st = AtomicLoad(&s->helperState);
+    bool beating = st == HELPER_STARTING || st == HELPER_AWAKE || st == HELPER_SLEEPING || st == HELPER_WAITING;
+    int64_t age = now - AtomicLoad(&s->helperBeat);
+    return beating && age >= 0 && age < PORTSTATE_NATIVE_FREQUENCY / 1000 * HELPER_LOST_MS &&
+           PortProcessIs(AtomicLoad(&s->helperPid), AtomicLoad(&s->helperStart));
 }

@@ -46,7 +46,7 @@ void SimPortCountRead(SimPortState* s, uint16_t port, int16_t value)
 void SimPortWriteValue(SimPortState* s, uint16_t port, uint16_t value)
 {
     SimPortValidate(s);
-    PortStateAppend(s, port, value, SimPortNow);
+    PortStateAppendAs(s, s == SimPortAttach() ? SimPortClientSlot() : -1, port, value, SimPortNow);
 }
 
 void SimPortSetStatus(SimPortState* s, int32_t value)

@@ -39,6 +39,12 @@ const char* SimPortAttachError();
 // True if the shared state already exists (some process of the session made it).
 bool SimPortExists();
 
+// This process's client slot, -1 when none could be had (all taken).
+int SimPortClientSlot();
+
+// True while a live native helper serves the state (it beats).
+bool SimPortHelperServes(SimPortState* s);
+
 // The Linux path of the state file (UTF-8) under Wine, or null (on Windows,
 // or before SimPortAttach).
 const char* SimPortFilePath();
@@ -66,7 +72,8 @@ size_t SimPortCopyJournal(SimPortState* s, int64_t from, SimPortWrite* out, size
                           int64_t* next, int64_t* dropped);
 
 // Checks the header and counters; a state that fails is re-initialised
-// (journal emptied, registers at their start values, `resets` incremented).
+// (journal emptied, registers at their start values, `resets` incremented),
+// or mended in place while a live helper serves it (see PortStateRepair).
 // Returns true if the state was valid.
 bool SimPortValidate(SimPortState* s);
 

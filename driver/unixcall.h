@@ -10,6 +10,7 @@
 
 #include <stdint.h>
 
+constexpr int UNIX_O_RDONLY = 0;
 constexpr int UNIX_O_RDWR = 02;
 constexpr int UNIX_O_CREAT = 0100;
 constexpr int UNIX_O_NOFOLLOW = 0400000;
@@ -27,6 +28,8 @@ struct UnixFileInfo {
     unsigned mode;
     unsigned uid;
     int64_t size;
+    uint64_t dev;
+    uint64_t ino;
 };
 
 // True when this process runs under Wine.
@@ -37,6 +40,8 @@ long UnixGetPid();
 long UnixMkdir(const char* path, unsigned mode);
 long UnixOpen(const char* path, int flags, unsigned mode);
 long UnixClose(long fd);
+// read(2): bytes read (0 at the end) or a negative errno.
+long UnixRead(long fd, void* buffer, long size);
 long UnixFtruncate(long fd, int64_t length);
 long UnixFchmod(long fd, unsigned mode);
 long UnixFstat(long fd, UnixFileInfo* info);

@@ -33,7 +33,10 @@ struct BridgeDevice {
     int (*writeData)(void* context, uint8_t value);    // 0 or an errno
     int (*readStatus)(void* context, uint8_t* value);  // 0 or an errno
     const char* path;                                  // for messages
+    int (*writeControl)(void* context, uint8_t value);  // 0 or an errno; null: control writes passed over
 };
+
+constexpr int BRIDGE_EINTR_TRIES = 100;  // an interrupted device call is tried again this often
 
 struct BridgeTiming {
     int64_t statusPeriod;  // in ticks, like the rest
@@ -49,14 +52,24 @@ BridgeTiming BridgeDefaultTiming();
 
 // Applies the complete journal entries from `applied` on, at most
 // BRIDGE_APPLY_BATCH (the loop beats and reads the status between batches):
-// data writes go to the device, others are passed over; `applied` and
-// `wireWrites` advance after each. Writes lost to wrap-around or torn entries
-// are reported as a fault and passed over. Returns the entries passed (>= 0),
+// data and control writes go to the device, others are passed over;
+// `applied` and `wireWrites` (data writes) advance after each. Writes lost
+// to wrap-around or torn entries are reported as a fault (PORT_FAULT_WRITES_LOST,
+// naming the cause) and passed over. A device call interrupted by a signal
+// (EINTR) is made again. Returns the entries passed (>= 0),
 // -1 with *err set when the device failed, or BRIDGE_RETARGETED, applying
 // nothing, when the state now asks for another device than this helper's (a
 // new session followed at once with another TRAVEK_PORT).
 constexpr int64_t BRIDGE_RETARGETED = -2;
 int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err);
+
+// Records a fault unless it is already the state's current one (a device
+// tried again and again says so once); true if recorded. Said on stderr
+// and as a desktop notification when new.
+bool BridgeRecordFault(PortState* s, PortFaultCode code, const char* text);
+
+// True while the state asks for the device at `path`.
+bool BridgeTargetIs(PortState* s, const char* path);
 
 // Reads the status register into the state and beats. 0 or an errno.
 int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now);
@@ -79,9 +92,11 @@ bool BridgeHasWork(PortState* s, int64_t seenWrites);
 
 // Set from a signal handler: the loop ends as if no client were left.
 void BridgeRequestStop();
+bool BridgeStopRequested();
 
 // Runs the loop until no client is left (BRIDGE_EXIT_DONE) or the device
-// fails (the fault written into the state, BRIDGE_EXIT_FAILED).
+// fails (the fault written into the state, HELPER_WAITING, BRIDGE_EXIT_FAILED:
+// the caller closes the device and tries it again, see bridge_recover.h).
 int BridgeRun(PortState* s, const BridgeDevice* dev, const BridgeTiming* t);
 
 #endif

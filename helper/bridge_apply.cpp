@@ -7,22 +7,48 @@
 #include <string.h>
 #include <unistd.h>
 #include "portnative.h"
+#include "notify.h"
 #include "ppdev.h"
 
 constexpr uint8_t DATA_MASK = 0xFF;
 constexpr int64_t TICKS_PER_MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
 
-static void ReportLost(PortState* s, int64_t lost)
+// Names each cause of a loss: a helper a whole journal behind, or a writer
+// that died between claiming its entry and completing it.
+static void ReportLost(PortState* s, const JournalLosses& lost)
 {
     char text[PORTSTATE_TEXT];
-    snprintf(text, sizeof text, "%lld écriture(s) perdue(s) avant le port : le relais natif "
-             "avait trop de retard sur le journal.", static_cast<long long>(lost));
-    PortStateFault(s, PORT_FAULT_HELPER_LOST, text, PortNativeTicks());
+    if (lost.overwritten > 0)
+        snprintf(text, sizeof text, "%lld écriture(s) perdue(s) avant le port : le relais natif "
+                 "avait trop de retard sur le journal.", static_cast<long long>(lost.overwritten));
+    else
+        snprintf(text, sizeof text, "%lld écriture(s) perdue(s) avant le port : le programme qui "
+                 "l'écrivait s'est arrêté en pleine écriture.", static_cast<long long>(lost.torn));
+    PortStateFault(s, PORT_FAULT_WRITES_LOST, text, PortNativeTicks());
+}
+
+// A device call, made again while a signal interrupts it.
+static int Retried(int (*call)(void*, uint8_t), void* context, uint8_t value)
+{
+    int e = EINTR;
+    for (int i = 0; i < BRIDGE_EINTR_TRIES && e == EINTR; ++i)
+        e = call(context, value);
+    return e;
+}
+
+static int WriteEntry(const BridgeDevice* dev, const JournalWrite& w)
+{
+    uint8_t v = static_cast<uint8_t>(w.value & DATA_MASK);
+    if (w.port == PORT_DATA)
+        return Retried(dev->writeData, dev->context, v);
+    if (w.port == PORT_CONTROL && dev->writeControl)
+        return Retried(dev->writeControl, dev->context, v);
+    return 0;
 }
 
 // The target is set before the first write that wants it is journaled, so
 // looking after copying entries tells whom they are for.
-static bool TargetIsStill(PortState* s, const char* path)
+bool BridgeTargetIs(PortState* s, const char* path)
 {
     for (int i = 0; i < PORTSTATE_TEXT; ++i) {
         char c = AtomicLoad(&s->target[i]);
@@ -38,22 +64,23 @@ int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
 {
     JournalWrite batch[BRIDGE_APPLY_BATCH];
     int64_t from = AtomicLoad(&s->applied);
-    int64_t next = from, lost = 0;
-    size_t n = PortStateCopyJournal(s, from, batch, BRIDGE_APPLY_BATCH, &next, &lost, PortNativeSleep);
-    if (n > 0 && !TargetIsStill(s, dev->path))
+    int64_t next = from;
+    JournalLosses losses = { 0, 0 };
+    size_t n = PortStateCopyJournalLosses(s, from, batch, BRIDGE_APPLY_BATCH, &next, &losses, PortNativeSleep);
+    int64_t lost = losses.overwritten + losses.torn;
+    if (n > 0 && !BridgeTargetIs(s, dev->path))
         return BRIDGE_RETARGETED;
     if (lost > 0)
-        ReportLost(s, lost);
+        ReportLost(s, losses);
     for (size_t i = 0; i < n; ++i) {
-        if (batch[i].port == PORT_DATA) {
-            int e = dev->writeData(dev->context, static_cast<uint8_t>(batch[i].value & DATA_MASK));
-            if (e != 0) {
-                AtomicStore(&s->applied, batch[i].seq);  // this one never reached the wire
-                *err = e;
-                return -1;
-            }
-            AtomicAdd(&s->wireWrites, int64_t(1));
+        int e = WriteEntry(dev, batch[i]);
+        if (e != 0) {
+            AtomicStore(&s->applied, batch[i].seq);  // this one never reached the wire
+            *err = e;
+            return -1;
         }
+        if (batch[i].port == PORT_DATA)
+            AtomicAdd(&s->wireWrites, int64_t(1));
         AtomicStore(&s->applied, batch[i].seq + 1);
     }
     AtomicStore(&s->applied, next);
@@ -65,7 +92,9 @@ int64_t BridgeApply(PortState* s, const BridgeDevice* dev, int* err)
 int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now)
 {
     uint8_t v = 0;
-    int e = dev->readStatus(dev->context, &v);
+    int e = EINTR;
+    for (int i = 0; i < BRIDGE_EINTR_TRIES && e == EINTR; ++i)
+        e = dev->readStatus(dev->context, &v);
     if (e != 0)
         return e;
     AtomicStore(&s->status, static_cast<int32_t>(v));
@@ -74,51 +103,62 @@ int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now)
     return 0;
 }
 
-// A process that ended but that its parent has not reaped yet (a killed
-// helper whose Wine parent has not waited for it) reads "Z" in /proc.
-static bool IsZombie(int32_t pid)
-{
-    char path[32], text[256];
-    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ssize_t n = read(fd, text, sizeof text - 1);
-    close(fd);
-    if (n <= 0)
-        return false;
-    text[n] = '\0';
-    const char* end = strrchr(text, ')');  // the name may hold spaces and parentheses
-    return end && end[1] == ' ' && end[2] == 'Z';
-}
-
-static bool ProcessAlive(int32_t pid)
-{
-    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM) && !IsZombie(pid);
-}
-
+// Processes are judged by pid and identity (PortProcessIs): a process that
+// ended but that its parent has not reaped yet (a killed helper whose Wine
+// parent has not waited for it) or a later process that got its pid counts
+// as gone. A slot whose process has gone is freed, with the count of a
+// write it left unfinished, so that readers stop waiting for it.
 bool BridgeClientsAlive(PortState* s)
 {
-    for (int i = 0; i < PORTSTATE_CLIENTS; ++i)
-        if (ProcessAlive(AtomicLoad(&s->clients[i].unixPid)))
-            return true;
-    return false;
+    bool alive = false;
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {
+        int32_t pid = AtomicLoad(&s->clients[i].unixPid);
+        if (pid <= 0)
+            continue;
+        if (PortProcessIs(pid, AtomicLoad(&s->clientStart[i])))
+            alive = true;
+        else
+            PortStateFreeClient(s, i);
+    }
+    return alive;
 }
 
 bool BridgeOtherHelper(PortState* s, int64_t now)
 {
     int32_t pid = AtomicLoad(&s->helperPid);
-    if (pid == 0 || pid == getpid() || !ProcessAlive(pid))
+    if (pid == 0 || pid == getpid() || !PortProcessIs(pid, AtomicLoad(&s->helperStart)))
         return false;
     uint32_t state = AtomicLoad(&s->helperState);
-    if (state == HELPER_FAILED || state == HELPER_EXITED)
+    if (state == HELPER_FAILED || state == HELPER_EXITED || state == HELPER_REFUSED)
         return false;
     // A helper still claiming the port cannot beat until PPCLAIM returns.
     int64_t limitMs = HELPER_LOST_MS + (state == HELPER_STARTING ? PPDEV_CLAIM_LIMIT_MS : 0);
     return now - AtomicLoad(&s->helperBeat) < limitMs * TICKS_PER_MS;
 }
 
+static bool SameText(PortState* s, const char* text)
+{
+    for (int i = 0; i < PORTSTATE_TEXT; ++i) {
+        char c = AtomicLoad(&s->faultText[i]);
+        if (c != text[i])
+            return false;
+        if (c == '\0')
+            return true;
+    }
+    return true;
+}
+
+bool BridgeRecordFault(PortState* s, PortFaultCode code, const char* text)
+{
+    if (AtomicLoad(&s->fault) == uint32_t(code) && SameText(s, text))
+        return false;
+    fprintf(stderr, "travek-porthelper : %s\n", text);
+    PortStateFault(s, code, text, PortNativeTicks());
+    NotifyDesktop(code, text);
+    return true;
+}
+
 bool BridgeProcessAlive(int32_t pid)
 {
-    return ProcessAlive(pid);
+    return PortProcessIs(pid, 0);
 }

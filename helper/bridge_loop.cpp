@@ -23,6 +23,11 @@ void BridgeRequestStop()
     StopRequested = 1;
 }
 
+bool BridgeStopRequested()
+{
+    return StopRequested != 0;
+}
+
 static int64_t EnvMicroseconds(const char* name, int fallback)
 {
     const char* v = getenv(name);
@@ -93,8 +98,8 @@ static int Fail(PortState* s, const BridgeDevice* dev, int err)
 {
     PpdevFault f;
     PpdevClassify(dev->path, PPDEV_STEP_SESSION, err, &f);
-    PortStateFault(s, f.code, f.text, PortNativeTicks());
-    AtomicStore(&s->helperState, uint32_t(HELPER_FAILED));
+    BridgeRecordFault(s, f.code, f.text);
+    AtomicStore(&s->helperState, uint32_t(HELPER_WAITING));  // still beating: the caller tries again
     return BRIDGE_EXIT_FAILED;
 }
 

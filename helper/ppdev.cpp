@@ -113,13 +113,9 @@ static void SleepUntilMs(int64_t until)
 static PpdevClaim TryClaim(const char* path)
 {
     PpdevClaim c = { PPDEV_CLAIM_ERROR, -1, 0, PPDEV_STEP_OPEN };
-    int fd;
-    while ((fd = open(path, O_RDWR | O_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    if (fd < 0) {
-        c.err = errno;
+    int fd = PpdevOpenFile(path, &c.err);
+    if (fd < 0)
         return c;
-    }
     c.step = PPDEV_STEP_CLAIM;
     ArmClaimTimer(PPDEV_CLAIM_SLICE_MS);
     int r = ioctl(fd, PPCLAIM);
@@ -167,6 +163,12 @@ int PpdevWriteData(int fd, uint8_t value)
 {
     unsigned char v = value;
     return ioctl(fd, PPWDATA, &v) == 0 ? 0 : errno;
+}
+
+int PpdevWriteControl(int fd, uint8_t value)
+{
+    unsigned char v = value;
+    return ioctl(fd, PPWCONTROL, &v) == 0 ? 0 : errno;
 }
 
 int PpdevReadStatus(int fd, uint8_t* value)

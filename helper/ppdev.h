@@ -53,13 +53,22 @@ PpdevClaim PpdevClaimPort(const char* path, int limitMs, PpdevBeat beat, void* c
 // PpdevClaimPort with PPDEV_CLAIM_LIMIT_MS; returns the descriptor, or -1 with
 // *fault set (a held port included).
 int PpdevOpen(const char* path, PpdevFault* fault, PpdevBeat beat, void* context);
-// Both return 0 or an errno.
+// All three return 0 or an errno (EINTR included: the caller retries).
 int PpdevWriteData(int fd, uint8_t value);
+int PpdevWriteControl(int fd, uint8_t value);
 int PpdevReadStatus(int fd, uint8_t* value);
 // 0 while `path` still names the file open as `fd`; else the errno that says
 // why not (ENOENT: the driver took the device away, as its removal does,
 // leaving the open file answering every ioctl with nothing behind it).
 int PpdevStillThere(int fd, const char* path);
+// Opens the device file read-write without making it the controlling
+// terminal, and only if it is a character device; -1 with *err set if not
+// (ENOTTY for a file that is no device). The one exception, for the tests:
+// a file inside the folder named by EMUPORT_ENV_NAME that a FUSE file
+// system serves (the emulated port, tests/emuport).
+int PpdevOpenFile(const char* path, int* err);
+constexpr char EMUPORT_ENV_NAME[] = "TRAVEK_EMUPORT";
+
 // Releases the port and closes the descriptor.
 void PpdevClose(int fd);
 

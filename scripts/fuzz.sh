@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 seconds=${1:-120}
 jobs=${FUZZ_JOBS:-1}
-targets="state config bridge portctl vcd stimulus"
+targets="state config procstat bridge portctl vcd stimulus"
 case "$seconds" in ''|*[!0-9]*) echo "fuzz.sh : SECONDES doit etre un nombre" >&2; exit 2;; esac
 "$root/scripts/setup.sh"
 if ! command -v clang++ >/dev/null; then

@@ -4,9 +4,11 @@
 # virtual bench is closed with it.
 #   scripts/run.sh                       the simulated port
 #   scripts/run.sh --port /dev/parport0  a real port through ppdev ("parport1"
-#                                        means /dev/parport1); the port is
-#                                        checked first, and the run stops with
-#                                        the reason if it cannot be used
+#                                        means /dev/parport1: the library's own
+#                                        grammar, applied by the helper's
+#                                        --check); the port is checked first,
+#                                        and the run stops with the reason if
+#                                        it cannot be used
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
@@ -24,11 +26,6 @@ while [ $# -gt 0 ]; do
         *) usage ;;
     esac
 done
-case $port in
-    "" | */*) ;;
-    *) port=/dev/$port ;;
-esac
-
 "$root/scripts/setup.sh"
 run_build=$("$root/scripts/build.sh")
 if [ -n "$port" ]; then

@@ -24,8 +24,7 @@ TEST(PortConfig, TargetFormsSelectTheirBackend)
     } cases[] = {
         { "sim", PORT_BACKEND_SIMULATED }, { "direct", PORT_BACKEND_DIRECT },
         { "C:\\ports\\port64.dll", PORT_BACKEND_CHAINED }, { "autre.DlL", PORT_BACKEND_CHAINED },
-        { "/dev/parport0", PORT_BACKEND_PPDEV }, { "parport1", PORT_BACKEND_PPDEV },
-        { ".dl", PORT_BACKEND_PPDEV }, { "Direct", PORT_BACKEND_PPDEV },
+        { "/dev/parport0", PORT_BACKEND_PPDEV },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
@@ -35,6 +34,16 @@ TEST(PortConfig, TargetFormsSelectTheirBackend)
         EXPECT_EQ(out.fault, PORT_FAULT_NONE);
         EXPECT_STREQ(out.target, c.value);
         EXPECT_EQ(out.base, PORT_BASE_DEFAULT);
+    }
+    PortConfig shortForm;
+    ResolvePortConfig(Set("parport1"), UNSET, UNSET, UNSET, &shortForm);
+    EXPECT_EQ(shortForm.backend, PORT_BACKEND_PPDEV);
+    EXPECT_STREQ(shortForm.target, "/dev/parport1") << "the run command's short form";
+    for (const char* bad : { ".dl", "Direct", "lpt1", "parport0x" }) {
+        PortConfig out;
+        ResolvePortConfig(Set(bad), UNSET, UNSET, UNSET, &out);
+        EXPECT_EQ(out.fault, PORT_FAULT_CONFIG) << bad;
+        EXPECT_NE(std::string(out.message).find("parportN"), std::string::npos) << out.message;
     }
     PortConfig none;
     ResolvePortConfig(UNSET, UNSET, UNSET, UNSET, &none);

@@ -10,6 +10,7 @@
 #include "simport.h"
 #include "testwin.h"
 #include "unixcall.h"
+#include "wineproc.h"
 
 constexpr int ID_LED3 = 1002, ID_STATUS_BOX = 1022;
 constexpr DWORD START_MS = 20000, WAIT_MS = 5000;
@@ -23,6 +24,7 @@ static DWORD WINAPI Beat(LPVOID)
     SimPortState* s = SimPortAttach();
     while (Beating) {
         AtomicStore(&s->helperBeat, SimPortNow());
+        AtomicStore(&s->statusTicks, SimPortNow());
         Sleep(BEAT_MS);
     }
     return 0;
@@ -39,9 +41,9 @@ static std::string ReadAll(HANDLE pipe)
     return text;
 }
 
-static bool Launch(Program& p, HANDLE* errRead)
+static bool Launch(Program& p, HANDLE* errRead, const char* target = DEVICE)
 {
-    SetEnvironmentVariableA("TRAVEK_PORT", DEVICE);
+    SetEnvironmentVariableA("TRAVEK_PORT", target);
     SECURITY_ATTRIBUTES sa = { sizeof sa, nullptr, TRUE };
     HANDLE errWrite = nullptr;
     CreatePipe(errRead, &errWrite, &sa, 0);
@@ -96,18 +98,87 @@ TEST(PpdevClient, RingsASleepingHelperOnlyAndReportsItsLoss)
     Beating = 0;
     WaitForSingleObject(beat, WAIT_MS);
     CloseHandle(beat);
-    EXPECT_TRUE(WaitFor([&] { return s->fault == PORT_FAULT_HELPER_LOST || s->fault == PORT_FAULT_HELPER_START; },
-                        WAIT_MS)) << "loss noticed: " << s->fault;
+    EXPECT_TRUE(WaitFor([&] { return s->fault == PORT_FAULT_HELPER_LOST || s->fault == PORT_FAULT_HELPER_START ||
+                                     s->fault == PORT_FAULT_NO_DEVICE; }, WAIT_MS)) << "loss noticed: " << s->fault;
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->statusAge) > uint32_t(HELPER_LOST_MS); }, WAIT_MS))
+        << "the state says the status is stale";
     mark = JournalMark();
     Click(Control(p, ID_LED3));
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0, 4 })) << "writes journaled meanwhile";
     EXPECT_TRUE(Responds(p, WAIT_MS));
-    Sleep(1500);  // one restart a second at most: a second attempt has had its chance
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->helperStarts) >= 1; }, WAIT_MS)) << "a helper started, counted";
+    Sleep(1500);  // the program keeps calling: repeats would have had their chance
     StopProgram(p);
     std::string text = ReadAll(err);
-    size_t lost = text.find("ne répond plus");
-    EXPECT_NE(lost, std::string::npos) << text;
-    EXPECT_EQ(text.find("ne répond plus", lost + 1), std::string::npos) << "said once: " << text;
+    for (const char* once : { "ne répond plus", "entrées périmé" }) {
+        size_t at = text.find(once);
+        EXPECT_NE(at, std::string::npos) << once << ": " << text;
+        EXPECT_EQ(text.find(once, at + 1), std::string::npos) << "said once: " << text;
+    }
+}
+
+// A name outside the grammar is a fault that lists the accepted forms; no
+// helper is started for it; the short form names its device.
+TEST(PpdevClient, AMistypedPortNameIsAFaultAndStartsNoHelper)
+{
+    SimPortState* s = SimPortAttach();
+    uint32_t starts = AtomicLoad(&s->helperStarts);
+    Program p;
+    HANDLE err = nullptr;
+    ASSERT_TRUE(Launch(p, &err, "lpt1"));
+    EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_CONFIG));
+    EXPECT_NE(std::string(s->faultText).find("parportN"), std::string::npos) << s->faultText;
+    Click(Control(p, ID_LED3));
+    EXPECT_TRUE(Responds(p, WAIT_MS));
+    EXPECT_EQ(AtomicLoad(&s->helperStarts), starts) << "no helper for a bad name";
+    StopProgram(p);
+    std::string text = ReadAll(err);
+    EXPECT_NE(text.find("« lpt1 » n'est pas un nom de port : donnez sim, direct"), std::string::npos) << text;
+
+    ASSERT_TRUE(Launch(p, &err, "parport7"));
+    EXPECT_STREQ(s->target, "/dev/parport7");
+    EXPECT_EQ(AtomicLoad(&s->backend), uint32_t(PORT_BACKEND_PPDEV));
+    StopProgram(p);
+    ReadAll(err);
+}
+
+// A helper that refused for a reason a restart cannot change (here a
+// character device that is no parallel port) is not started again.
+TEST(PpdevClient, AHelperThatRefusedIsNotStartedAgain)
+{
+    SimPortState* s = SimPortAttach();
+    uint32_t starts = AtomicLoad(&s->helperStarts);
+    Program p;
+    HANDLE err = nullptr;
+    ASSERT_TRUE(Launch(p, &err, "/dev/null"));
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->helperState) == HELPER_REFUSED; }, 2 * WAIT_MS));
+    EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_NOT_PARPORT)) << s->faultText;
+    uint32_t after = AtomicLoad(&s->helperStarts);
+    EXPECT_EQ(after, starts + 1);
+    Sleep(HELPER_BACKOFF_MAX_MS / 2);  // longer than the first back-offs: a restart would have come
+    Click(Control(p, ID_LED3));
+    EXPECT_TRUE(Responds(p, WAIT_MS));
+    EXPECT_EQ(AtomicLoad(&s->helperStarts), after) << "not started again";
+    StopProgram(p);
+    std::string text = ReadAll(err);
+    EXPECT_NE(text.find("n'est pas un port parallèle"), std::string::npos) << text;
+}
+
+// The view the library maps must be the file it checked.
+TEST(PpdevClient, AMappedViewIsCheckedAgainstTheFileItWasOpenedAs)
+{
+    SimPortState* s = SimPortAttach();
+    const char* path = SimPortFilePath();
+    ASSERT_NE(path, nullptr);
+    long same = UnixOpen(path, UNIX_O_RDWR | UNIX_O_CLOEXEC, 0);
+    ASSERT_GE(same, 0);
+    long other = UnixOpen("/proc/self/stat", UNIX_O_RDONLY | UNIX_O_CLOEXEC, 0);
+    ASSERT_GE(other, 0);
+    EXPECT_TRUE(WineViewIsFile(s, same));
+    EXPECT_FALSE(WineViewIsFile(s, other)) << "another file";
+    EXPECT_FALSE(WineViewIsFile(reinterpret_cast<char*>(s) + 4096, same)) << "not the start of a view";
+    UnixClose(same);
+    UnixClose(other);
 }
 
 // A state file open to others is refused: the program says so, runs on a
@@ -133,4 +204,33 @@ TEST(PpdevClient, StateFileOpenToOthersIsRefused)
     StopProgram(p);
     std::string text = ReadAll(err);
     EXPECT_NE(text.find("a les droits 644 au lieu de 600 : refusé"), std::string::npos) << text;
+}
+
+// With every client slot held by a live process, a program gets none: it
+// says so instead of running unseen by the helper.
+TEST(PpdevClient, AFullClientTableIsReported)
+{
+    SimPortState* s = SimPortAttach();
+    long self = UnixGetPid();
+    for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {  // slots of earlier programs that have ended
+        int32_t pid = AtomicLoad(&s->clients[i].unixPid);
+        if (pid > 0 && !WineProcessIs(pid, AtomicLoad(&s->clientStart[i])))
+            PortStateFreeClient(s, i);
+    }
+    std::vector<int> taken;
+    for (int32_t fake = 1; fake <= PORTSTATE_CLIENTS; ++fake) {  // this process under other Windows pids
+        int slot = PortStateTakeClient(s, static_cast<int32_t>(self), 100000 + fake, SimPortNow(),
+                                       WineProcessIdentity(self));
+        if (slot >= 0)
+            taken.push_back(slot);
+    }
+    Program p;
+    HANDLE err = nullptr;
+    bool started = Launch(p, &err);
+    for (int slot : taken)
+        PortStateFreeClient(s, slot);
+    ASSERT_TRUE(started);
+    StopProgram(p);
+    std::string text = ReadAll(err);
+    EXPECT_NE(text.find("programmes utilisent le port"), std::string::npos) << text;
 }

@@ -17,14 +17,11 @@
 #include "switches.h"
 #include "testwin.h"
 #include "vbench.h"
+#include "realport.h"
 
-static const int LED3 = 1002, K2000 = 1009, FONTAINE = 1011, STOP = 1017, SLIDER = 1018;
-static const int NUMBER_BOX = 1019, ENVOI = 1020, STATUS_TEXT = 1022;
+static const int FONTAINE = 1011, NUMBER_BOX = 1019, ENVOI = 1020, STATUS_TEXT = 1022;
 static const int SENSOR_IDS[5] = { 1012, 1013, 1014, 1015, 1016 };
-static const DWORD WIRE_WAIT_MS = 5000;     // for writes to reach the device
-static const DWORD HELPER_END_MS = 8000;    // for a helper without programs to let the port go
-static const DWORD FAULT_WAIT_MS = 6000;    // for a fault to be said (a busy port takes 2 s)
-static const std::vector<int> LED3_WRITES = { 0, 0, 4 };
+const std::vector<int> LED3_WRITES = { 0, 0, 4 };
 
 static HANDLE SensorIdle, SensorActive;  // the program's lamp pictures
 
@@ -51,18 +48,17 @@ static std::vector<int> WireAfter(size_t mark, size_t count, int device = 0)
     return EmuValues(mark, device);
 }
 
-static std::vector<int> Tail(const std::vector<int>& v, size_t from)
+std::vector<int> Tail(const std::vector<int>& v, size_t from)
 {
     return from <= v.size() ? std::vector<int>(v.begin() + from, v.end()) : std::vector<int>();
 }
 
-// No helper of an earlier session holds the emulated ports any more.
-static bool PortsFree()
+bool PortsFree()
 {
     return WaitFor([] { return EmuState("claimed", 0) == "0" && EmuState("claimed", 1) == "0"; }, HELPER_END_MS);
 }
 
-static bool NotInFixture()
+bool NotInFixture()
 {
     return EmuMount().empty();
 }
@@ -186,7 +182,7 @@ TEST_F(RealPort, EachSensorCodeOnTheStatusPinsLightsItsLamp)
     EXPECT_TRUE(WaitFor([&] { return Lamps(p) == "-----"; }, 5000)) << "no lamp for 127";
 }
 
-static std::string PortctlSays(const std::string& args, int* code = nullptr)
+std::string PortctlSays(const std::string& args, int* code)
 {
     std::string out;
     int exitCode = RunTool("portctl.exe", args, &out);
@@ -256,154 +252,4 @@ TEST_F(RealPort, ASecondUserCannotReadChangeOrDriveThroughTheBridgeFiles)
     EXPECT_EQ(text, "file 600 0\nfolder 700 0\nread refused\nchange refused\nhelper 2\n");
     EXPECT_EQ(AtomicLoad(&S.state->applied), applied) << "no helper of that user applied anything";
     EXPECT_EQ(EmuState("claimed"), "1") << "this session's helper still holds the port";
-}
-
-// Faults: each in a session of its own, said on the console and in the
-// shared state, the program answering and every write journaled.
-class RealPortFault : public ::testing::Test {
-protected:
-    RealSession S;
-    void SetUp() override
-    {
-        if (NotInFixture())
-            GTEST_SKIP() << "run inside with-emuport.sh";
-        ASSERT_TRUE(PortsFree());
-        ASSERT_TRUE(EmuControl("normal\nstatus 127\nmode 660\nclear"));
-    }
-    void TearDown() override
-    {
-        StopRealSession(S);
-        EmuControl("normal\nmode 660");
-    }
-    // The fault is said on the console and is the state's current fault.
-    void ExpectFault(PortFaultCode code, const char* words)
-    {
-        EXPECT_TRUE(ConsoleSays(S, words, FAULT_WAIT_MS)) << "console: " << S.console;
-        EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->fault) == uint32_t(code); }, FAULT_WAIT_MS))
-            << AtomicLoad(&S.state->fault) << " " << FaultText(S);
-        EXPECT_NE(FaultText(S).find(words), std::string::npos) << FaultText(S);
-    }
-    // A click during the fault: the program answers and the journal keeps it.
-    void ExpectJournaledClick()
-    {
-        size_t before = JournalData(S).size();
-        Click(Control(S.program, LED3));
-        EXPECT_TRUE(Responds(S.program, 1000));
-        EXPECT_EQ(Tail(JournalData(S), before), LED3_WRITES);
-    }
-};
-
-TEST_F(RealPortFault, NoSuchDevice)
-{
-    ASSERT_TRUE(StartRealSession(S, EmuMount() + "/parport7"));
-    ExpectFault(PORT_FAULT_NO_DEVICE, "introuvable");
-    ExpectJournaledClick();
-}
-
-TEST_F(RealPortFault, PermissionDeniedSaysHowToFixIt)
-{
-    ASSERT_TRUE(EmuControl("mode 000"));
-    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
-    ExpectFault(PORT_FAULT_PERMISSION, "groupe lp");
-    ExpectJournaledClick();
-    EXPECT_TRUE(EmuRecord().empty());
-}
-
-TEST_F(RealPortFault, PortHeldByAnotherProgramNeverBlocksTheProgramAndIsTakenOnceFree)
-{
-    ASSERT_TRUE(EmuControl("busy"));
-    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
-    ExpectJournaledClick();  // during the claim's wait
-    ExpectFault(PORT_FAULT_BUSY, "occup");
-    ExpectJournaledClick();
-    EXPECT_TRUE(EmuRecord().empty());
-    ASSERT_TRUE(EmuControl("normal"));  // the other program lets go: the helper resumes by itself
-    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
-    EXPECT_EQ(EmuValues(), JournalData(S)) << "the writes made meanwhile reach the port, in order";
-    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->fault) == uint32_t(PORT_FAULT_NONE); }, FAULT_WAIT_MS))
-        << FaultText(S);
-}
-
-TEST_F(RealPortFault, NotAParallelPort)
-{
-    ASSERT_TRUE(EmuControl("enotty"));
-    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
-    ExpectFault(PORT_FAULT_NOT_PARPORT, "USB");
-    ExpectJournaledClick();
-}
-
-TEST_F(RealPortFault, DeviceVanishingMidSession)
-{
-    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
-    Click(Control(S.program, LED3));
-    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
-    std::vector<int> before = EmuValues();
-    EXPECT_EQ(before, JournalData(S));
-    ASSERT_TRUE(EmuControl("vanish"));
-    Click(Control(S.program, LED3));
-    ExpectFault(PORT_FAULT_DEVICE_LOST, "disparu");
-    ExpectJournaledClick();
-    std::string out = PortctlSays("port");
-    EXPECT_NE(out.find("defaut : " + FaultText(S)), std::string::npos) << out;
-    EXPECT_EQ(EmuValues(), before) << "nothing reached a vanished device";
-    EXPECT_EQ(Tail(JournalData(S), before.size()).size(), 2 * LED3_WRITES.size()) << "both clicks journaled";
-}
-
-TEST_F(RealPortFault, HelperKilledMidSessionIsRestartedAndNoWriteIsLost)
-{
-    ASSERT_TRUE(StartRealSession(S, EmuDevice()));
-    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->helperPid) > 0; }, WIRE_WAIT_MS));
-    int32_t first = AtomicLoad(&S.state->helperPid);
-    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 0);
-    Click(Control(S.program, K2000));
-    ASSERT_TRUE(WaitFor([] { return EmuRecord().size() > 100; }, WIRE_WAIT_MS));
-    ASSERT_TRUE(RunLinux("/bin/kill", "-9 " + std::to_string(first)));
-    ExpectFault(PORT_FAULT_HELPER_LOST, "ne répond plus");
-    EXPECT_TRUE(WaitFor([&] {
-        int32_t pid = AtomicLoad(&S.state->helperPid);
-        return pid > 0 && pid != first && EmuState("claimed") == "1";
-    }, FAULT_WAIT_MS)) << "a new helper holds the port";
-    size_t resumed = EmuRecord().size();
-    EXPECT_TRUE(WaitFor([&] { return EmuRecord().size() > resumed + 64; }, WIRE_WAIT_MS)) << "K2000 goes on";
-    Click(Control(S.program, STOP));
-    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 100);
-    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
-
-    // Every journaled write reached the wire in order; only the one in
-    // flight when the helper died may have reached it twice.
-    std::vector<int> journal = JournalData(S), wire = EmuValues();
-    ASSERT_GE(wire.size(), journal.size());
-    EXPECT_LE(wire.size(), journal.size() + 1);
-    size_t j = 0;
-    for (size_t w = 0; w < wire.size(); w++) {
-        if (j < journal.size() && wire[w] == journal[j])
-            j++;
-        else
-            ASSERT_TRUE(j > 0 && wire[w] == journal[j - 1]) << "wire write " << w << " out of order";
-    }
-    EXPECT_EQ(j, journal.size());
-}
-
-// A session that follows another at once on another device drives its own.
-TEST_F(RealPortFault, NextSessionOnAnotherDeviceDrivesThatDevice)
-{
-    ASSERT_TRUE(EmuControl("clear", 1));
-    ASSERT_TRUE(StartRealSession(S, EmuDevice(0)));
-    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
-    std::string runtimeDir = S.runtimeDir;
-    StopRealSession(S);
-
-    SetEnvironmentVariableA("XDG_RUNTIME_DIR", runtimeDir.c_str());  // the same session folder
-    Child c;
-    SetEnvironmentVariableA("TRAVEK_PORT", EmuDevice(1).c_str());
-    ASSERT_TRUE(StartTool(c, "Travek.exe", "", false));
-    SetEnvironmentVariableA("TRAVEK_PORT", nullptr);
-    Program p;
-    p.process = c.process;
-    ASSERT_TRUE(FindProgramWindows(p, true, 20000));
-    size_t onFirst = EmuRecord(0, 0).size();
-    EXPECT_TRUE(WaitFor([] { return EmuRecord(0, 1).size() >= 1; }, FAULT_WAIT_MS))
-        << "the start-up write reaches parport1";
-    EXPECT_EQ(EmuRecord(0, 0).size(), onFirst) << "nothing more on parport0";
-    FinishTool(c, 0);
 }

@@ -20,6 +20,7 @@ constexpr int REPEATING_EFFECTS = 2;   // K2000 and Chenillard may repeat at onc
 // A poll waiting behind repeating effects may see each run once more before
 // its turn comes (their timers expire first), so two rounds of both passes.
 constexpr DWORD GUI_BLOCK_MS = 2 * REPEATING_EFFECTS * PASS_STEPS_MAX * SLIDER_MAX;
+constexpr int OUTAGE_EXTRA_MS = 500;   // a long outage: this much past the replay limit
 constexpr int KILL_EVERY = 12;         // one helper kill per this many actions, on average
 constexpr int FAULT_EVERY = 40;        // one device fault per this many actions, on average
 static const int SENSOR_CODES[] = { 119, 111, 95, 255, 63, 127 };
@@ -29,7 +30,7 @@ static int Pick(SoakRun& r, int lo, int hi)
     return std::uniform_int_distribution<int>(lo, hi)(r.rng);
 }
 
-static bool HelperBeating(SoakRun& r, int32_t notPid)
+bool HelperBeating(SoakRun& r, int32_t notPid)
 {
     PortState* s = r.state;
     uint32_t st = AtomicLoad(&s->helperState);
@@ -39,7 +40,7 @@ static bool HelperBeating(SoakRun& r, int32_t notPid)
            age < s->frequency * HELPER_LOST_MS / 1000;
 }
 
-static bool WaitHelper(SoakRun& r, int32_t notPid)
+bool WaitHelper(SoakRun& r, int32_t notPid)
 {
     DWORD start = GetTickCount();
     while (!HelperBeating(r, notPid)) {
@@ -52,7 +53,7 @@ static bool WaitHelper(SoakRun& r, int32_t notPid)
 }
 
 // SIGKILL through the system's kill, started as a Linux program from Z:.
-static bool KillNative(int32_t pid)
+bool KillNative(int32_t pid)
 {
     return RunLinux("/bin/kill", "-KILL " + std::to_string(pid));
 }
@@ -69,22 +70,27 @@ static void KillHelper(SoakRun& r)
     ++r.recoveries;
 }
 
-// Stops the effects, ends the program and starts it again.
-static bool RestartProgram(SoakRun& r)
+// Keeps the device down past the replay limit, the program clicked meanwhile.
+static void LongOutage(SoakRun& r)
 {
-    Click(Control(r.app, STOP));
-    StopProgram(r.app);
-    return StartProgram(r.app);
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < DWORD(PORT_REPLAY_LIMIT_MS + OUTAGE_EXTRA_MS)) {
+        Click(Control(r.app, LED_FIRST + Pick(r, 0, LED_LAST - LED_FIRST)));
+        SoakCollect(r);
+        Sleep(50);
+    }
 }
 
 static const char* FAULT_COMMANDS[FAULT_KINDS] = { "busy", "eio", "enotty", "vanish" };
-// UTF-8, as the helper writes its messages.
-static const char* FAULT_WORDS[FAULT_KINDS] = { "occupé", "a disparu ou a échoué", "a disparu ou a échoué",
+// UTF-8, as the helper writes its messages; an ENOTTY device tried again
+// answers as no parallel port.
+static const char* FAULT_WORDS[FAULT_KINDS] = { "occupé", "a disparu ou a échoué", "parallèle",
                                                 "a disparu ou a échoué" };
 
-// Makes the device fail, checks the fault's message and that the program
-// answers, then repairs the device and starts the program again; a port
-// held by another program is taken back by the waiting helper itself.
+// Makes the device fail, checks the fault's message, that the program
+// answers and that the helper waits (beating) instead of giving up; then
+// repairs the device: the port resumes by itself, the program never
+// restarted.
 static void DeviceFault(SoakRun& r)
 {
     int kind = Pick(r, 0, FAULT_KINDS - 1);
@@ -94,15 +100,10 @@ static void DeviceFault(SoakRun& r)
     ++r.faults[kind];
     if (kind == FAULT_BUSY && KillNative(AtomicLoad(&r.state->helperPid)))
         ++r.kills;  // held by another program: only a new claim meets it
-    // A held port is said while the new helper keeps waiting for it (the
-    // killed one's loss is said first); other faults end the helper.
-    bool held = kind == FAULT_BUSY;
-    auto said = [&] {
-        return AtomicLoad(&r.state->faults) != faultsBefore &&
-               (held ? AtomicLoad(&r.state->fault) == uint32_t(PORT_FAULT_BUSY)
-                     : AtomicLoad(&r.state->helperState) == HELPER_FAILED);
-    };
     DWORD start = GetTickCount();
+    auto said = [&] { return AtomicLoad(&r.state->faults) != faultsBefore &&
+                             AtomicLoad(&r.state->fault) != PORT_FAULT_HELPER_LOST &&
+                             AtomicLoad(&r.state->helperState) == HELPER_WAITING; };
     while (!said() && GetTickCount() - start < FAULT_MS) {
         Click(Control(r.app, LED_FIRST + Pick(r, 0, LED_LAST - LED_FIRST)));
         SoakCollect(r);
@@ -110,22 +111,17 @@ static void DeviceFault(SoakRun& r)
     }
     std::string text(r.state->faultText);
     if (!said())
-        return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + " sans faute signalee");
-    if (text.find(FAULT_WORDS[kind]) == std::string::npos)
+        return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + " sans faute signalee ni attente");
+    if (text.find(FAULT_WORDS[kind]) == std::string::npos && text.find("a disparu ou a échoué") == std::string::npos)
         return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + ", message inattendu : " + text);
     if (!Responds(r.app, ANSWER_MS))
         return SoakFail(std::string("le programme ne repond plus pendant la panne ") + FAULT_COMMANDS[kind]);
+    if (Pick(r, 0, 2) == 0)
+        LongOutage(r);  // the backlog then goes stale: the current value only, by the rule
     if (!EmuControl("normal"))
         return SoakFail(std::string("le peripherique emule refuse de reprendre apres la panne ") + FAULT_COMMANDS[kind]);
-    int32_t pid = AtomicLoad(&r.state->helperPid);
-    if (held) {  // the waiting helper takes the port by itself once it is free
-        if (!WaitHelper(r, 0) || AtomicLoad(&r.state->helperPid) != pid)
-            return SoakFail("pas de reprise d'elle-meme apres la panne busy");
-        ++r.recoveries;
-        return;
-    }
-    if (!RestartProgram(r) || !WaitHelper(r, pid))
-        return SoakFail(std::string("pas de reprise apres la panne ") + FAULT_COMMANDS[kind]);
+    if (!WaitHelper(r, 0))
+        return SoakFail(std::string("pas de reprise sans redemarrage apres la panne ") + FAULT_COMMANDS[kind]);
     ++r.recoveries;
 }
 
@@ -195,6 +191,8 @@ void SoakRunActions(SoakRun& r)
             DeviceFault(r);
         else if (roll < KILL_EVERY + FAULT_EVERY)
             KillHelper(r);
+        else if (roll < KILL_EVERY + FAULT_EVERY + RARE_EVERY)
+            RareFault(r, Pick(r, 0, RARE_KINDS - 1));
         else if (Pick(r, 0, 3) == 0)
             StatusPins(r);
         else
@@ -213,7 +211,8 @@ bool SoakDrain(SoakRun& r)
     for (;;) {
         SoakCollect(r);
         int64_t w = SimPortWriteCount(r.state), a = AtomicLoad(&r.state->applied);
-        if (a >= w && r.wire.size() >= r.journal.size())
+        int64_t passedOver = AtomicLoad(&r.state->unapplied) - r.unappliedStart;  // never for the wire
+        if (a >= w && static_cast<int64_t>(r.wire.size()) + passedOver >= static_cast<int64_t>(r.journal.size()))
             break;
         if (GetTickCount() - start > DRAIN_MS) {
             SoakFail("le programme d'aide n'a pas rattrape le journal (" + std::to_string(w - a) + " en attente)");

@@ -46,7 +46,14 @@ static bool WaitState(PortState* s, bool (*cond)(PortState*), int64_t limit = WA
 static bool HelperReady(PortState* s)
 {
     uint32_t st = AtomicLoad(&s->helperState);
-    return st == HELPER_AWAKE || st == HELPER_SLEEPING || st == HELPER_FAILED;
+    return st == HELPER_AWAKE || st == HELPER_SLEEPING || st == HELPER_FAILED || st == HELPER_WAITING ||
+           st == HELPER_REFUSED;
+}
+
+static bool HelperServes(PortState* s)
+{
+    uint32_t st = AtomicLoad(&s->helperState);
+    return st == HELPER_AWAKE || st == HELPER_SLEEPING;
 }
 
 static bool AllApplied(PortState* s)
@@ -268,7 +275,7 @@ int main(int argc, char** argv)
     PortStateSetTarget(s, argv[2]);
     int slot = PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
     pid_t helper = StartHelper(argv[1], path);
-    if (!WaitState(s, HelperReady) || AtomicLoad(&s->helperState) == HELPER_FAILED) {
+    if (!WaitState(s, HelperReady) || !HelperServes(s)) {
         fprintf(stderr, "realport_bench: the helper did not start: %s\n", s->faultText);
         kill(helper, SIGKILL);
         return 1;

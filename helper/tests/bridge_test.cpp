@@ -74,9 +74,10 @@ TEST(BridgeApply, FallingAJournalBehindReportsTheLossAndGoesOnFromTheOldest)
         PortStateAppend(s, PORT_DATA, static_cast<uint16_t>(i & 0xFF), PortNativeTicks);
     int err = 0;
     ApplyAll(s, &dev, &err);
-    EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_HELPER_LOST));
+    EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_WRITES_LOST));
     EXPECT_EQ(AtomicLoad(&s->faults), 1u);
     EXPECT_NE(strstr(s->faultText, "10 écriture"), nullptr) << s->faultText;
+    EXPECT_NE(strstr(s->faultText, "retard"), nullptr) << s->faultText;
     ASSERT_EQ(d.written.size(), size_t(PORTSTATE_JOURNAL_CAPACITY));
     EXPECT_EQ(d.written.front(), uint8_t(extra & 0xFF));  // the oldest kept
     EXPECT_EQ(AtomicLoad(&s->applied), AtomicLoad(&s->writes));

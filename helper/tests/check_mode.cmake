@@ -16,5 +16,8 @@ endfunction()
 expect_fail("--check;${tmp}/parport7" "introuvable")
 expect_fail("--check;${tmp}/plain" "n'est pas un port parall")
 expect_fail("--check" "usage")
+expect_fail("--check;lpt1" "n'est pas un nom de port.*parportN")   # the library's grammar
+expect_fail("--check;sim" "sim » n'est pas un p.*ppdev")
+expect_fail("--check;parport999" "/dev/parport999 introuvable")      # the short form names /dev/parportN
 expect_fail("${tmp}/plain" "refus")   # the folder is open to others (0755)
 file(REMOVE_RECURSE ${tmp})

@@ -3,6 +3,7 @@
 #ifndef HELPER_FAKEDEVICE_H
 #define HELPER_FAKEDEVICE_H
 
+#include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -20,7 +21,18 @@ struct FakeDevice {
     int writeError = 0;
     int statusError = 0;   // every status read fails with this, when set
     int writeDelayUs = 0;  // a slow device: each data write takes this long
+    int interrupts = 0;    // the next calls that a signal interrupts (EINTR)
+    std::vector<uint8_t> controls;  // control writes
 };
+
+// True (and one fewer left) while calls are to be interrupted.
+inline bool FakeInterrupted(FakeDevice* d)
+{
+    if (d->interrupts <= 0)
+        return false;
+    --d->interrupts;
+    return true;
+}
 
 inline int FakeWrite(void* context, uint8_t value)
 {
@@ -28,6 +40,8 @@ inline int FakeWrite(void* context, uint8_t value)
     if (d->writeDelayUs > 0)
         usleep(static_cast<useconds_t>(d->writeDelayUs));
     std::lock_guard<std::mutex> g(d->lock);
+    if (FakeInterrupted(d))
+        return EINTR;
     if (static_cast<int>(d->written.size()) == d->failWriteAt)
         return d->writeError;
     d->written.push_back(value);
@@ -38,15 +52,25 @@ inline int FakeStatus(void* context, uint8_t* value)
 {
     FakeDevice* d = static_cast<FakeDevice*>(context);
     std::lock_guard<std::mutex> g(d->lock);
+    if (FakeInterrupted(d))
+        return EINTR;
     if (d->statusError)
         return d->statusError;
     *value = d->status;
     return 0;
 }
 
+inline int FakeControl(void* context, uint8_t value)
+{
+    FakeDevice* d = static_cast<FakeDevice*>(context);
+    std::lock_guard<std::mutex> g(d->lock);
+    d->controls.push_back(value);
+    return 0;
+}
+
 inline BridgeDevice FakeBridgeDevice(FakeDevice* d)
 {
-    return BridgeDevice{ d, FakeWrite, FakeStatus, "/dev/fauxport" };
+    return BridgeDevice{ d, FakeWrite, FakeStatus, "/dev/fauxport", FakeControl };
 }
 
 // A clean state in private memory, set for the ppdev backend.

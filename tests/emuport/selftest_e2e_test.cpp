@@ -142,7 +142,7 @@ TEST_F(Selftest, APortThatCannotBeOpenedGivesTheHelpersMessage)
         { "busy", Device(), "occupé par un autre programme" },
         { "enotty", Device(), "n'est pas un port parallèle" },
         { "", "sim", "le port simulé n'a pas de fils à boucler" },
-        { "", "parport0", "n'est pas le chemin d'un périphérique ppdev" },
+        { "", "lpt1", "n'est pas un nom de port : donnez sim, direct" },  // the library's grammar
         { "", "C:\\port32.dll", "ne servent que sous Windows" },
     };
     for (const Case& c : cases) {

@@ -26,6 +26,18 @@ void PortNativeSleep(int)
     ++Sleeps;
 }
 
+// Process identities as /proc would give them: some pids live, others gone.
+uint32_t PortProcessIdentity(int32_t pid)
+{
+    return pid > 0 && pid % 3 != 0 ? static_cast<uint32_t>(pid) * 7 + 1 : 0;
+}
+
+bool PortProcessIs(int32_t pid, uint32_t identity)
+{
+    uint32_t now = PortProcessIdentity(pid);
+    return now != 0 && (identity == 0 || identity == now);
+}
+
 static int WriteData(void*, uint8_t v)
 {
     if (FailAt != 0 && Wire.size() + 1 == FailAt)
@@ -80,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzedDataProvider in(data, size);
     SetUpDevice(in);
     PortState* s = FuzzStateBuild(in);
-    BridgeDevice dev = { nullptr, WriteData, ReadStatus, "/dev/parport-fuzz" };
+    BridgeDevice dev = { nullptr, WriteData, ReadStatus, "/dev/parport-fuzz", nullptr };
     int64_t seen = static_cast<int64_t>(static_cast<uint64_t>(s->writes) - in.ConsumeBool());
     BridgeHasWork(s, seen);
     int64_t from = s->applied, wireBefore = s->wireWrites;

@@ -48,7 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
               "configuration text not terminated");
     if (c.fault == PORT_FAULT_NONE) {
         FuzzCheck(c.base >= PORT_BASE_MIN && c.base <= PORT_BASE_MAX, "base out of range in use");
-        FuzzCheck(c.target[0] != '\0' && c.backend == PortBackendOf(c.target), "backend differs from target");
+        PortName name;
+        char m[MESSAGE];
+        bool named = ParsePortName(c.target, "TRAVEK_PORT", &name, m, sizeof m);
+        FuzzCheck(named && c.backend == name.backend && strcmp(name.target, c.target) == 0,
+                  "backend differs from target");
     } else {
         FuzzCheck(c.fault == PORT_FAULT_CONFIG && c.message[0] != '\0', "configuration fault without message");
     }

@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     PortState* s = FuzzStateBuild(in);
     bool valid = PortStateValid(s);
     if (!valid || in.ConsumeBool()) {
-        FuzzCheck(PortStateRepair(s, FUZZ_FREQUENCY) == valid, "repair disagrees with validation");
+        FuzzCheck(PortStateRepair(s, FUZZ_FREQUENCY, false) == valid, "repair disagrees with validation");
         FuzzCheck(PortStateValid(s), "repaired state not valid");
     }
     if (PortStateValid(s) && in.ConsumeBool()) {

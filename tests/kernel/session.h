@@ -38,6 +38,8 @@ struct Live {
 bool LiveOpen(Live* l, const std::string& device, std::string* why);
 // Starts the helper on the state, its stderr kept.
 void LiveStartHelper(Live* l, const std::string& helper);
+// What the helper wrote on stderr so far.
+std::string LiveHelperSaid(Live* l);
 // Waits for the helper's end (true) at most `ms`; kills it after that.
 bool LiveWaitHelper(Live* l, int ms);
 // The program quits: its client slot freed.

@@ -1,10 +1,12 @@
 // Each fault of the real driver as the user meets it, in the helper's check
 // mode (travek-porthelper --check) and in a live session: no device, access
 // refused and granted by the lp group, a held port (check mode here; the
-// live session in session_held.cpp), a node with no port, the driver removed.
+// live session in session_held.cpp), a node with no port, the driver removed
+// and back.
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -16,6 +18,12 @@
 constexpr int CHECK_LIMIT_MS = 6000;  // the check mode answers within about 2 s
 constexpr int REMOVED_SAID_MS = 2000; // a removed driver is said within this
 constexpr uint16_t PROBE_VALUE = 0x42;
+
+// Runs the conformance suite's hook (rules.h) with a verb; true if it did it.
+static bool RunHook(const std::string& hook, const char* verb)
+{
+    return system(("'" + hook + "' " + verb).c_str()) == 0;
+}
 
 struct CheckRun {
     int code;
@@ -59,7 +67,14 @@ static bool Says(const CheckRun& r, int code, const char* words, std::string* wh
     return r.code == code && strstr(r.text.c_str(), words) && r.ms < CHECK_LIMIT_MS;
 }
 
-// A live session on the device that should fail with `code` and `words`.
+static bool FaultIs(Live* l, PortFaultCode code)
+{
+    return AtomicLoad(&l->s->fault) == uint32_t(code);
+}
+
+// A live session on the device that should say `code` with `words` (the
+// helper then waits to try again, or ends for a fault that no new try can
+// change); the program then quits.
 static bool SessionFails(const std::string& helper, const std::string& device, PortFaultCode code,
                          const char* words, std::string* why)
 {
@@ -67,10 +82,14 @@ static bool SessionFails(const std::string& helper, const std::string& device, P
     if (!LiveOpen(&l, device, why))
         return false;
     LiveStartHelper(&l, helper);
-    bool ended = LiveWaitHelper(&l, SESSION_SETTLE_MS);
-    *why = "code " + std::to_string(l.helperStatus) + ", fault " + std::to_string(AtomicLoad(&l.s->fault)) +
-           " « " + l.s->faultText + " »";
-    bool ok = ended && l.helperStatus == 1 && AtomicLoad(&l.s->fault) == code && strstr(l.s->faultText, words);
+    int64_t end = NowMs() + SESSION_SETTLE_MS;
+    while (!FaultIs(&l, code) && NowMs() < end)
+        usleep(1000);
+    *why = "fault " + std::to_string(AtomicLoad(&l.s->fault)) + " « " + l.s->faultText + " », helper state " +
+           std::to_string(AtomicLoad(&l.s->helperState));
+    bool ok = FaultIs(&l, code) && strstr(l.s->faultText, words);
+    LiveQuit(&l);
+    ok = LiveWaitHelper(&l, SESSION_SETTLE_MS) && ok;
     LiveClose(&l);
     return ok;
 }
@@ -132,10 +151,19 @@ static int HeldCheck(const std::string& name, const std::string& helper, const s
 
 static bool Lost(Live* l)
 {
-    return AtomicLoad(&l->s->fault) == PORT_FAULT_DEVICE_LOST;
+    return FaultIs(l, PORT_FAULT_DEVICE_LOST);
 }
 
-// The driver removes the port while a session runs.
+// Serving again, every write applied (the library, not the helper, clears
+// the fault once it sees the helper serve).
+static bool Resumed(Live* l)
+{
+    return Serving(l) && AllApplied(l);
+}
+
+// The driver removes the port while a session runs: the helper says so, the
+// check mode finds no port, and once the driver takes the port again the
+// same helper resumes by itself.
 static int Removed(const std::string& name, const std::string& helper, const std::string& device,
                    const std::string& hook)
 {
@@ -147,20 +175,25 @@ static int Removed(const std::string& name, const std::string& helper, const std
         ok = WaitFor(Serving, &l, SESSION_SETTLE_MS);
         why = "never served: " + std::string(l.s->faultText);
     }
-    if (ok && system(("'" + hook + "' remove").c_str()) == 0) {
+    bool removed = ok && RunHook(hook, "remove");
+    if (removed) {
         Write(&l, PROBE_VALUE);
-        ok = WaitFor(Lost, &l, REMOVED_SAID_MS) && strstr(l.s->faultText, "disparu") && LiveWaitHelper(&l, SESSION_SETTLE_MS) &&
-             l.helperStatus == 1;
-        why = "fault " + std::to_string(AtomicLoad(&l.s->fault)) + " « " + l.s->faultText + " », code " +
-              std::to_string(l.helperStatus);
+        ok = WaitFor(Lost, &l, REMOVED_SAID_MS) && strstr(l.s->faultText, "disparu");
+        why = "fault " + std::to_string(AtomicLoad(&l.s->fault)) + " « " + l.s->faultText + " »";
     } else if (ok) {
         ok = false;
         why = "the hook could not remove the port";
     }
-    LiveClose(&l);
     ok = Report(name + "_session", ok, why);
     ok = Report(name + "_check", Says(RunCheck(helper, device), 1, "introuvable", &why), why) && ok;
-    return system(("'" + hook + "' restore").c_str()) == 0 && ok ? 0 : 1;
+    if (removed && RunHook(hook, "restore")) {
+        Write(&l, PROBE_VALUE);
+        ok = Report(name + "_and_back", WaitFor(Resumed, &l, SESSION_SETTLE_MS),
+                    "state " + std::to_string(AtomicLoad(&l.s->helperState)) + ", the helper said: " +
+                        LiveHelperSaid(&l)) && ok;
+    }
+    LiveClose(&l);
+    return ok ? 0 : 1;
 }
 
 int RunFault(const std::string& which, const std::string& name, const std::string& helper,

@@ -98,6 +98,11 @@ static std::string ReadFile(const std::string& path)
     return text;
 }
 
+std::string LiveHelperSaid(Live* l)
+{
+    return ReadFile(l->runtime + "/helper.err");
+}
+
 bool LiveWaitHelper(Live* l, int ms)
 {
     if (l->helper < 0)
@@ -112,7 +117,7 @@ bool LiveWaitHelper(Live* l, int ms)
         waitpid(l->helper, &status, 0);
     }
     l->helperStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    l->helperErr = ReadFile(l->runtime + "/helper.err");
+    l->helperErr = LiveHelperSaid(l);
     l->helper = -1;
     return ended;
 }

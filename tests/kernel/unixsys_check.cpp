@@ -29,6 +29,7 @@ constexpr unsigned FILE_MODE = 0640;
 constexpr int WAKE_TRIES = 2000;  // 1 ms apart: the child waits on the futex well before
 constexpr int JOURNALED = 1000;   // writes `write` journals
 constexpr int32_t STATUS_MARK = 0xD8;
+constexpr char READ_TEXT[] = "travek";
 
 static bool g_ok = true;  // every check of this run held
 
@@ -64,8 +65,14 @@ static void FilesAndLocks(const std::string& dir)
     Same("fstat mode", long(info.mode), long(st.st_mode));
     Same("fstat uid", long(info.uid), long(st.st_uid));
     Same("fstat size", long(info.size), long(st.st_size));
+    Same("fstat device", info.dev == uint64_t(st.st_dev), 1);
+    Same("fstat inode", info.ino == uint64_t(st.st_ino), 1);
     Result("fstat_mode", long(info.mode));
     Result("fstat_size", long(info.size));
+    char text[sizeof READ_TEXT] = {};
+    Same("pwrite", pwrite(int(fd), READ_TEXT, sizeof READ_TEXT, 0), long(sizeof READ_TEXT));
+    Result("read", UnixRead(fd, text, sizeof text));
+    Same("read text", strcmp(text, READ_TEXT), 0);
     Result("flock", UnixFlock(fd, UNIX_LOCK_EX));
     long other = UnixOpen(file.c_str(), UNIX_O_RDWR, 0);
     Result("flock_held", UnixFlock(other, UNIX_LOCK_EX | LOCK_NB));
@@ -73,6 +80,7 @@ static void FilesAndLocks(const std::string& dir)
     Result("flock_free", UnixFlock(other, UNIX_LOCK_EX | LOCK_NB));
     Result("close", UnixClose(other));
     Result("close_again", UnixClose(other));
+    Result("read_closed", UnixRead(other, text, sizeof text));
     UnixClose(fd);
     unlink(file.c_str());
     rmdir(dir.c_str());

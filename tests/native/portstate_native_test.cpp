@@ -99,7 +99,7 @@ TEST(PortCore, ClientSlotsFaultsAndRepair)
     PortStateAppend(s, PORT_DATA, 1, FakeClock);
     s->applied = s->writes + 1;  // the helper cannot have applied more than was written
     EXPECT_FALSE(PortStateValid(s));
-    EXPECT_FALSE(PortStateRepair(s, PORTSTATE_NATIVE_FREQUENCY));
+    EXPECT_FALSE(PortStateRepair(s, PORTSTATE_NATIVE_FREQUENCY, false));
     EXPECT_TRUE(PortStateValid(s));
     EXPECT_EQ(s->resets, 1);
     EXPECT_EQ(s->writes, 0);

@@ -65,14 +65,13 @@ static std::string HelperOutput(BridgePort* p)
     return " : " + s;
 }
 
-// Why the helper cannot serve any more, or "" while it does. A port held by
-// another program counts: the helper would wait for it, the test does not.
+// Why the helper cannot serve any more, or "" while it does.
 static std::string HelperTrouble(BridgePort* p)
 {
     PortState* s = p->session.state;
     uint32_t state = AtomicLoad(&s->helperState);
-    bool held = state == HELPER_STARTING && AtomicLoad(&s->fault) == PORT_FAULT_BUSY;
-    if (state == HELPER_FAILED || held) {
+    // A helper that waits on a failed device tries it again; for a test, that is a port it cannot open.
+    if (state == HELPER_FAILED || state == HELPER_REFUSED || (state == HELPER_WAITING && AtomicLoad(&s->fault))) {
         char text[PORTSTATE_TEXT];
         for (int i = 0; i < PORTSTATE_TEXT; ++i)
             text[i] = AtomicLoad(&s->faultText[i]);

@@ -81,9 +81,13 @@ int64_t TicksToNs(int64_t ticks, int64_t frequency)
     return sign * ((ticks / frequency) * NS_PER_S + (ticks % frequency) * NS_PER_S / frequency);
 }
 
+// The status register; a stale value is said on stderr (stdout stays the number).
 static int ShowStatus(const PortctlHost& h)
 {
     printf("%ld\n", static_cast<long>(AtomicLoad(&h.state->status)));
+    std::string stale = PortStaleText(h.state, h.now(), false);
+    if (!stale.empty())
+        fprintf(stderr, "%s : %s\n", h.name, stale.c_str());
     return PORTCTL_EXIT_OK;
 }
 
@@ -102,13 +106,19 @@ static int SetStatus(const PortctlHost& h, int32_t value)
     return PORTCTL_EXIT_OK;
 }
 
-// The port watched, and its fault on a second line when there is one.
+// The port watched; its fault, a stale status and its recoveries on
+// further lines when there are any.
 static int ShowPort(const PortctlHost& h)
 {
     printf("%s\n", PortLabel(h.state).c_str());
     std::string fault = PortFaultText(h.state);
     if (!fault.empty())
         printf("defaut : %s\n", fault.c_str());
+    std::string stale = PortStaleText(h.state, h.now(), false), recovery = PortRecoveryText(h.state);
+    if (!stale.empty())
+        printf("%s\n", stale.c_str());
+    if (!recovery.empty())
+        printf("%s\n", recovery.c_str());
     return PORTCTL_EXIT_OK;
 }
 

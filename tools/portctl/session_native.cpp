@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 #include "bridge.h"
+#include "portnative.h"
 
 static void Lock(NativeSession* ns)
 {
@@ -28,7 +29,7 @@ static bool SweepClients(PortState* s)
         int32_t pid = AtomicLoad(&s->clients[i].unixPid);
         if (pid <= 0 || pid == getpid())
             continue;
-        if (BridgeProcessAlive(pid))
+        if (PortProcessIs(pid, AtomicLoad(&s->clientStart[i])))  // a reused pid or a zombie has gone
             live = true;
         else
             PortStateFreeClient(s, i);
@@ -51,12 +52,14 @@ bool JoinSession(NativeSession* ns, const char* path, char* err, size_t errSize)
     ns->state = s;
     Lock(ns);
     // A session whose every user has gone starts clean, as for the library.
-    bool live = SweepClients(s) || BridgeOtherHelper(s, PortNativeTicks());
+    bool helper = PortHelperServes(s, PortNativeTicks());
+    bool live = SweepClients(s) || helper || BridgeOtherHelper(s, PortNativeTicks());
     if (!live)
         PortStateInit(s, PORTSTATE_NATIVE_FREQUENCY, 0);
     else
-        PortStateRepair(s, PORTSTATE_NATIVE_FREQUENCY);
-    ns->slot = PortStateTakeClient(s, static_cast<int32_t>(getpid()), 0, PortNativeTicks());
+        PortStateRepair(s, PORTSTATE_NATIVE_FREQUENCY, helper);
+    ns->slot = PortStateTakeClient(s, static_cast<int32_t>(getpid()), 0, PortNativeTicks(),
+                                   PortProcessIdentity(getpid()));
     Unlock(ns);
     return true;
 }
@@ -76,7 +79,7 @@ void SessionValidate(NativeSession* ns)
     if (PortStateValid(ns->state))
         return;
     Lock(ns);
-    PortStateRepair(ns->state, PORTSTATE_NATIVE_FREQUENCY);
+    PortStateRepair(ns->state, PORTSTATE_NATIVE_FREQUENCY, PortHelperServes(ns->state, PortNativeTicks()));
     Unlock(ns);
 }
 

@@ -28,6 +28,9 @@ PortInfo PortInfoRead(SimPortState* s)
     std::string label = PortLabel(s);
     if (!info.real)
         label += " 0x378";
+    info.stale = Ansi(PortStaleText(s, SimPortNow(), true));
+    if (!info.stale.empty())
+        label += " — entrées périmées";
     info.label = Ansi(label);
     info.fault = Ansi(PortFaultText(s));
     return info;
@@ -35,7 +38,7 @@ PortInfo PortInfoRead(SimPortState* s)
 
 bool PortInfoSame(const PortInfo& a, const PortInfo& b)
 {
-    return a.real == b.real && a.label == b.label && a.fault == b.fault;
+    return a.real == b.real && a.label == b.label && a.fault == b.fault && a.stale == b.stale;
 }
 
 void PortInfoApply(HWND window, const PortInfo& info, const HWND* switches, int count)
@@ -47,10 +50,12 @@ void PortInfoApply(HWND window, const PortInfo& info, const HWND* switches, int 
 
 void PortInfoDraw(HDC dc, const PortInfo& info, int x, int y)
 {
-    if (info.fault.empty())
+    if (info.fault.empty() && info.stale.empty())
         return;
     COLORREF old = SetTextColor(dc, FAULT_COLOUR);
-    std::string line = "Défaut : " + info.fault;
+    std::string line = info.fault.empty() ? "" : "Défaut : " + info.fault;
+    if (!info.stale.empty())
+        line += (line.empty() ? "" : " — ") + info.stale;
     TextOutA(dc, x, y, line.c_str(), static_cast<int>(line.size()));
     SetTextColor(dc, old);
 }

@@ -1,0 +1,24 @@
+// The real-port tests' shared pieces (realport_test.cpp, realport_faults_test.cpp):
+// the program's controls they use, their bounds, and the session helpers.
+#ifndef REALPORT_H
+#define REALPORT_H
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+constexpr int LED3 = 1002, K2000 = 1009, STOP = 1017, SLIDER = 1018;
+constexpr DWORD WIRE_WAIT_MS = 5000;   // for writes to reach the device
+constexpr DWORD HELPER_END_MS = 8000;  // for a helper without programs to let the port go
+constexpr DWORD FAULT_WAIT_MS = 6000;  // for a fault to be said (a busy port takes 2 s)
+extern const std::vector<int> LED3_WRITES;  // what a click on "LED 3" writes
+
+// The values from `from` on.
+std::vector<int> Tail(const std::vector<int>& v, size_t from);
+// No helper of an earlier session holds the emulated ports any more.
+bool PortsFree();
+bool NotInFixture();
+// What `portctl ARGS` prints, and its exit code.
+std::string PortctlSays(const std::string& args, int* code = nullptr);
+
+#endif
