@@ -2,7 +2,9 @@
 // Wine offers no Windows road to: the shared state file's owner and modes,
 // its lock, process liveness and the helper's futex. Each returns the
 // kernel's result: a negative errno on failure. Only meaningful under Wine
-// (UnderWine()); on Windows they must not be called.
+// (UnderWine()); on Windows they must not be called. The calls (unixsys.cpp)
+// use no Windows header, so that their tests run them as native 32-bit and
+// 64-bit Linux programs too; UnderWine (unixcall.cpp) is the Windows side.
 #ifndef UNIXCALL_H
 #define UNIXCALL_H
 

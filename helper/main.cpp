@@ -78,37 +78,67 @@ static void InstallSignals()
     signal(SIGPIPE, SIG_IGN);
 }
 
+constexpr int64_t TICKS_PER_MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
+
 struct Device {
     int fd;
     char target[PORTSTATE_TEXT];
+    int64_t nextPresence;  // ticks of the next look at the device's node
 };
+
+// The driver's removal leaves the open file answering every ioctl with
+// nothing behind it: before touching the device, look now and then that its
+// node is still there.
+static int CheckPresence(Device* d)
+{
+    int64_t now = PortNativeTicks();
+    if (now < d->nextPresence)
+        return 0;
+    d->nextPresence = now + PPDEV_PRESENCE_MS * TICKS_PER_MS;
+    return PpdevStillThere(d->fd, d->target);
+}
 
 static int WriteData(void* context, uint8_t value)
 {
-    return PpdevWriteData(static_cast<Device*>(context)->fd, value);
+    Device* d = static_cast<Device*>(context);
+    int err = CheckPresence(d);
+    return err != 0 ? err : PpdevWriteData(d->fd, value);
 }
 
 static int WriteControl(void* context, uint8_t value)
 {
-    return PpdevWriteControl(static_cast<Device*>(context)->fd, value);
+    Device* d = static_cast<Device*>(context);
+    int err = CheckPresence(d);
+    return err != 0 ? err : PpdevWriteControl(d->fd, value);
 }
 
 static int ReadStatus(void* context, uint8_t* value)
 {
-    return PpdevReadStatus(static_cast<Device*>(context)->fd, value);
+    Device* d = static_cast<Device*>(context);
+    int err = CheckPresence(d);
+    return err != 0 ? err : PpdevReadStatus(d->fd, value);
 }
 
-// Keeps the beat fresh while the claim waits, so that no second helper starts.
-static void ClaimBeat(void* state)
+// Keeps the beat fresh while the claim waits, so that no second helper
+// starts; a stop asked for ends the wait.
+static bool ClaimBeat(void* state)
 {
     AtomicStore(&static_cast<PortState*>(state)->helperBeat, PortNativeTicks());
+    return !BridgeStopRequested();
 }
 
+// Claims the device; a port another program still holds after
+// PPDEV_CLAIM_LIMIT_MS is said as a wait, since the session tries again.
 static bool OpenDevice(void* context, PortState* s, PpdevFault* fault)
 {
     Device* d = static_cast<Device*>(context);
-    d->fd = PpdevOpen(d->target, fault, ClaimBeat, s);
-    return d->fd >= 0;
+    PpdevClaim c = PpdevClaimPort(d->target, PPDEV_CLAIM_LIMIT_MS, ClaimBeat, s);
+    d->fd = c.fd;
+    d->nextPresence = 0;
+    if (c.result == PPDEV_CLAIMED)
+        return true;
+    PpdevClassify(d->target, c.result == PPDEV_STILL_HELD ? PPDEV_STEP_WAIT : c.step, c.err, fault);
+    return false;
 }
 
 static void CloseDevice(void* context)
@@ -122,7 +152,7 @@ static void CloseDevice(void* context)
 // after faults, until no client is left.
 static int Serve(PortState* s)
 {
-    Device d = { -1, "" };
+    Device d = { -1, "", 0 };
     int rc = HelperTakeState(s, d.target, sizeof d.target);
     if (rc != BRIDGE_EXIT_DONE)
         return rc;

@@ -7,17 +7,20 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 constexpr int MS_PER_S = 1000;
 constexpr int US_PER_MS = 1000;
+constexpr long NS_PER_MS = 1000000;
 
 static void IgnoreAlarm(int) {}
 
 // Arms (period > 0) or disarms a repeating SIGALRM whose handler lets a
-// blocked PPCLAIM return EINTR (no SA_RESTART).
+// blocked PPCLAIM return EINTR (no SA_RESTART). Repeating, so that an alarm
+// that comes before PPCLAIM blocks still leaves one to cut it.
 static void ArmClaimTimer(int periodMs)
 {
     struct sigaction sa;
@@ -53,10 +56,20 @@ static bool IsNotParport(int err)
     return err == ENOTTY || err == EINVAL || err == EISDIR || err == ENOSYS;
 }
 
+static bool IsNoPort(int err)
+{
+    return err == ENXIO || err == ENODEV;
+}
+
 void PpdevClassify(const char* path, PpdevStep step, int err, PpdevFault* f)
 {
     const size_t n = sizeof f->text;
-    if (step != PPDEV_STEP_SESSION && (err == EACCES || err == EPERM)) {
+    bool start = step == PPDEV_STEP_OPEN || step == PPDEV_STEP_CLAIM;
+    if (step == PPDEV_STEP_WAIT) {
+        f->code = PORT_FAULT_BUSY;
+        snprintf(f->text, n, "Port %s occupé par un autre programme (pilote d'imprimante lp ?) depuis %d s : "
+                 "en attente, reprise dès qu'il sera libre.", path, PPDEV_CLAIM_LIMIT_MS / MS_PER_S);
+    } else if (start && (err == EACCES || err == EPERM)) {
         f->code = PORT_FAULT_PERMISSION;
         snprintf(f->text, n, "Accès refusé à %s : ajoutez l'utilisateur au groupe lp "
                  "(sudo adduser $USER lp) puis reconnectez-vous.", path);
@@ -64,11 +77,12 @@ void PpdevClassify(const char* path, PpdevStep step, int err, PpdevFault* f)
         f->code = PORT_FAULT_BUSY;
         snprintf(f->text, n, "Port %s occupé par un autre programme (pilote d'imprimante lp ?) : "
                  "abandon après %d s.", path, PPDEV_CLAIM_LIMIT_MS / MS_PER_S);
-    } else if (step != PPDEV_STEP_SESSION && IsNotParport(err)) {
+    } else if (start && IsNotParport(err)) {
         f->code = PORT_FAULT_NOT_PARPORT;
         snprintf(f->text, n, "%s n'est pas un port parallèle (%s) : un câble imprimante USB "
                  "ne peut pas piloter les lignes une à une.", path, ErrorWords(err));
-    } else if (step == PPDEV_STEP_OPEN) {
+    } else if (step == PPDEV_STEP_OPEN || (step == PPDEV_STEP_CLAIM && IsNoPort(err))) {
+        // ENXIO at the claim: a device node with no port behind it.
         f->code = PORT_FAULT_NO_DEVICE;
         snprintf(f->text, n, "Port parallèle %s introuvable (%s).", path, ErrorWords(err));
     } else {
@@ -82,41 +96,67 @@ static int64_t NowMs()
 {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<int64_t>(t.tv_sec) * MS_PER_S + t.tv_nsec / (US_PER_MS * US_PER_MS);
+    return static_cast<int64_t>(t.tv_sec) * MS_PER_S + t.tv_nsec / NS_PER_MS;
 }
 
-// PPCLAIM, cut every PPDEV_CLAIM_BEAT_MS to beat and retried until the limit.
-static int Claim(int fd, PpdevBeat beat, void* context, int* err)
+static void SleepUntilMs(int64_t until)
 {
-    int64_t deadline = NowMs() + PPDEV_CLAIM_LIMIT_MS;
-    ArmClaimTimer(PPDEV_CLAIM_BEAT_MS);
-    int r;
-    while ((r = ioctl(fd, PPCLAIM)) != 0 && errno == EINTR && NowMs() < deadline) {
-        if (beat)
-            beat(context);
+    int64_t left;
+    while ((left = until - NowMs()) > 0) {
+        timespec t = { static_cast<time_t>(left / MS_PER_S), static_cast<long>(left % MS_PER_S) * NS_PER_MS };
+        nanosleep(&t, nullptr);
     }
-    *err = errno;
+}
+
+// One try: open, PPCLAIM cut after PPDEV_CLAIM_SLICE_MS, and close again
+// unless it claimed. A cut claim is never retried on its file.
+static PpdevClaim TryClaim(const char* path)
+{
+    PpdevClaim c = { PPDEV_CLAIM_ERROR, -1, 0, PPDEV_STEP_OPEN };
+    int fd = PpdevOpenFile(path, &c.err);
+    if (fd < 0)
+        return c;
+    c.step = PPDEV_STEP_CLAIM;
+    ArmClaimTimer(PPDEV_CLAIM_SLICE_MS);
+    int r = ioctl(fd, PPCLAIM);
+    int err = errno;
     ArmClaimTimer(0);
-    return r;
+    if (r == 0) {
+        c.result = PPDEV_CLAIMED;
+        c.fd = fd;
+        return c;
+    }
+    close(fd);
+    if (err == EINTR || err == EBUSY)
+        c.result = PPDEV_STILL_HELD;
+    else
+        c.err = err;
+    return c;
+}
+
+PpdevClaim PpdevClaimPort(const char* path, int limitMs, PpdevBeat beat, void* context)
+{
+    int64_t start = NowMs();
+    for (;;) {
+        int64_t tried = NowMs();
+        PpdevClaim c = TryClaim(path);
+        if (c.result != PPDEV_STILL_HELD || NowMs() - start >= limitMs || (beat && !beat(context)))
+            return c;
+        int64_t next = tried + PPDEV_CLAIM_PERIOD_MS;
+        SleepUntilMs(next < start + limitMs ? next : start + limitMs);
+    }
 }
 
 int PpdevOpen(const char* path, PpdevFault* fault, PpdevBeat beat, void* context)
 {
-    int err = 0;
-    int fd = PpdevOpenFile(path, &err);
-    if (fd < 0) {
-        PpdevClassify(path, PPDEV_STEP_OPEN, err, fault);
-        return -1;
-    }
-    int r = Claim(fd, beat, context, &err);
-    if (r != 0) {
-        PpdevClassify(path, PPDEV_STEP_CLAIM, err, fault);
-        close(fd);
+    PpdevClaim c = PpdevClaimPort(path, PPDEV_CLAIM_LIMIT_MS, beat, context);
+    if (c.result != PPDEV_CLAIMED) {
+        PpdevClassify(path, c.step, c.result == PPDEV_STILL_HELD ? EBUSY : c.err, fault);
         return -1;
     }
     fault->code = PORT_FAULT_NONE;
     fault->text[0] = '\0';
-    return fd;
+    return c.fd;
 }
 
 int PpdevWriteData(int fd, uint8_t value)
@@ -138,6 +178,15 @@ int PpdevReadStatus(int fd, uint8_t* value)
         return errno;
     *value = v;
     return 0;
+}
+
+int PpdevStillThere(int fd, const char* path)
+{
+    struct stat held, named;
+    if (fstat(fd, &held) != 0 || stat(path, &named) != 0)
+        return errno;
+    bool same = named.st_dev == held.st_dev && named.st_ino == held.st_ino && named.st_rdev == held.st_rdev;
+    return same ? 0 : ENODEV;
 }
 
 void PpdevClose(int fd)

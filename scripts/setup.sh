@@ -10,7 +10,7 @@ scripts=$(cd "$(dirname "$0")" && pwd)
 packages="cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
  binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64 xvfb xauth x11-utils
  googletest fonts-comic-neue libfuse3-dev fuse3 pkg-config imagemagick python3 sigrok-cli gtkwave
- clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio gcc-multilib g++-multilib"
+ clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio xz-utils gcc-multilib g++-multilib"
 wine32=wine32:i386
 
 installed() {

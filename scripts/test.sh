@@ -18,6 +18,9 @@ if [ "$run_build" != "$build_root/i686" ]; then
     ctest --test-dir "$build_root/i686" -L static --output-on-failure || status=1
 fi
 ctest --test-dir "$build_root/native" --output-on-failure --timeout 600 || status=1
+# The helper, the emulated device's rules and the 32-bit programs against
+# Linux's own parallel-port driver, in a virtual machine.
+"$root/scripts/kernel-check.sh" || status=1
 # A short run of each fuzz target over its corpus (scripts/fuzz.sh for longer).
 "$root/scripts/fuzz.sh" "${TRAVEK_FUZZ_SECONDS:-5}" || status=1
 ctest --test-dir "$run_build" --output-on-failure --timeout 600 || status=1

@@ -1,7 +1,7 @@
 // The helper program itself on the emulated parallel port (run inside the
 // emulated port's fixture, TRAVEK_EMUPORT): writes reach the device in order,
-// the status follows the pins, it ends without clients, and a vanished or
-// held device or a second helper each end as they should.
+// the status follows the pins, it ends without clients, a vanished device or
+// a second helper each end as they should, and a held port is waited for.
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <linux/futex.h>

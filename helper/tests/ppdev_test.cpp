@@ -55,6 +55,8 @@ TEST(PpdevClassify, EachErrnoMeansItsFaultAtItsStep)
         { PPDEV_STEP_CLAIM, EINTR, PORT_FAULT_BUSY, "2 s" },
         { PPDEV_STEP_CLAIM, EBUSY, PORT_FAULT_BUSY, "autre programme" },
         { PPDEV_STEP_CLAIM, ENOTTY, PORT_FAULT_NOT_PARPORT, "USB" },
+        { PPDEV_STEP_CLAIM, ENXIO, PORT_FAULT_NO_DEVICE, "aucun port" },  // a node with no port behind it
+        { PPDEV_STEP_WAIT, 0, PORT_FAULT_BUSY, "reprise" },
         { PPDEV_STEP_SESSION, EIO, PORT_FAULT_DEVICE_LOST, "EIO" },
         { PPDEV_STEP_SESSION, ENODEV, PORT_FAULT_DEVICE_LOST, "disparu" },
         { PPDEV_STEP_SESSION, ENOTCONN, PORT_FAULT_DEVICE_LOST, "ENOTCONN" },

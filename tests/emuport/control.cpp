@@ -25,6 +25,8 @@ const char* FaultName(DeviceFault f)
     case FAULT_ENOTTY: return "enotty";
     case FAULT_EIO: return "eio";
     case FAULT_VANISHED: return "vanish";
+    case FAULT_REMOVED: return "remove";
+    case FAULT_NOPORT: return "noport";
     default: return "normal";
     }
 }
@@ -53,7 +55,7 @@ bool ParseLine(const std::string& line, Command* c)
     if (!extra.empty())
         return false;
     if (c->verb == "busy" || c->verb == "enotty" || c->verb == "eio" || c->verb == "vanish" ||
-        c->verb == "normal" || c->verb == "clear")
+        c->verb == "remove" || c->verb == "noport" || c->verb == "normal" || c->verb == "clear")
         return arg.empty();
     if (c->verb == "status")
         return ParseNumber(arg, 0, 0, 255, &c->value);
@@ -68,16 +70,6 @@ bool ParseLine(const std::string& line, Command* c)
     return false;
 }
 
-void SetFault(Device& d, DeviceFault fault)
-{
-    if (fault == FAULT_VANISHED && d.fault != FAULT_VANISHED) {
-        d.generation++;  // every open handle is gone with the device
-        d.holder = -1;
-    }
-    d.fault = fault;
-    ClaimChanged.notify_all();
-}
-
 void Apply(Device& d, const Command& c)
 {
     if (c.verb == "status") d.status = static_cast<uint8_t>(c.value);
@@ -85,6 +77,8 @@ void Apply(Device& d, const Command& c)
     else if (c.verb == "enotty") SetFault(d, FAULT_ENOTTY);
     else if (c.verb == "eio") SetFault(d, FAULT_EIO);
     else if (c.verb == "vanish") SetFault(d, FAULT_VANISHED);
+    else if (c.verb == "remove") SetFault(d, FAULT_REMOVED);
+    else if (c.verb == "noport") SetFault(d, FAULT_NOPORT);
     else if (c.verb == "normal") SetFault(d, FAULT_NORMAL);
     else if (c.verb == "printer") d.printer = c.value != 0;
     else if (c.verb == "mode") d.fileMode = static_cast<unsigned>(c.value);
@@ -129,10 +123,12 @@ std::string DeviceStateText(int device)
     char text[512];
     snprintf(text, sizeof text,
              "device %s\nfault %s\nstatus %u\ndata %u\ncontrol %u\nclaimed %d\nopens %d\n"
-             "writes %zu\nioctls %llu\nprinter %s\nmode %03o\nclaimwait %d\nloopback %s\n",
+             "writes %zu\nioctls %llu\nprinter %s\nmode %03o\nclaimwait %d\nloopback %s\nwaiters %zu\n"
+             "requeued %llu\n",
              d.name.c_str(), FaultName(d.fault), d.status, d.data, d.control, d.holder >= 0 ? 1 : 0,
              d.opens, d.record.size(), static_cast<unsigned long long>(d.ioctls),
-             d.printer ? "on" : "off", d.fileMode, d.claimWaitMs, d.plug.on ? "on" : "off");
+             d.printer ? "on" : "off", d.fileMode, d.claimWaitMs, d.plug.on ? "on" : "off", d.waiters.size(),
+             static_cast<unsigned long long>(d.requeued));
     return text;
 }
 

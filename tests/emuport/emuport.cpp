@@ -9,6 +9,8 @@
 #include <string.h>
 #include <sys/prctl.h>
 #include <signal.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "device.h"
@@ -50,6 +52,25 @@ FileKind Resolve(const char* path, int* device)
     if (*device < 0 || (kind == FILE_DEVICE && !DeviceVisible(*device)))
         return FILE_NONE;
     return kind;
+}
+
+// The caller of the current request, its supplementary groups read from
+// /proc (FUSE passes only its uid and gid).
+Caller CurrentCaller()
+{
+    fuse_context* who = fuse_get_context();
+    Caller c{who->uid, who->gid, {}};
+    std::ifstream status("/proc/" + std::to_string(who->pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 7, "Groups:") != 0)
+            continue;
+        std::istringstream in(line.substr(7));
+        unsigned g;
+        while (in >> g)
+            c.groups.push_back(g);
+    }
+    return c;
 }
 
 void* OnInit(fuse_conn_info*, fuse_config* cfg)
@@ -104,8 +125,7 @@ int OnOpen(const char* path, fuse_file_info* fi)
         return -EACCES;
     if (kind != FILE_DEVICE)
         return -ENOENT;
-    fuse_context* who = fuse_get_context();
-    int handle = OpenHandle(device, who->uid, who->gid, access != O_WRONLY, access != O_RDONLY);
+    int handle = OpenHandle(device, CurrentCaller(), access != O_WRONLY, access != O_RDONLY);
     if (handle < 0)
         return handle;
     fi->fh = static_cast<uint64_t>(handle);
@@ -168,8 +188,7 @@ int OnAccess(const char* path, int mask)
         return -ENOENT;
     if (kind != FILE_DEVICE)
         return 0;
-    fuse_context* who = fuse_get_context();
-    return CheckAccess(device, who->uid, who->gid, mask);
+    return CheckAccess(device, CurrentCaller(), mask);
 }
 
 int OnIoctl(const char*, unsigned int cmd, void*, fuse_file_info* fi, unsigned int, void* data)

@@ -40,6 +40,16 @@ int Control(const std::string& text)
     return out.good() ? 0 : -1;
 }
 
+std::string State(const std::string& key)
+{
+    std::ifstream in(DevicePath() + EMUPORT_CTL_SUFFIX);
+    std::string k, v;
+    while (in >> k >> v)
+        if (k == key)
+            return v;
+    return "";
+}
+
 std::vector<int> RecordValues()
 {
     std::ifstream in(DevicePath() + EMUPORT_WRITES_SUFFIX);
@@ -104,7 +114,7 @@ protected:
     {
         if (Mount().empty())
             GTEST_SKIP() << "run through with-emuport.sh";
-        ASSERT_EQ(0, Control("normal\nstatus 127\nmode 660\nclear\nclaimwait 3000"));
+        ASSERT_EQ(0, Control("normal\nstatus 127\nmode 660\nclear\nclaimwait 0"));
         char dir[] = "/tmp/travek-runtime.XXXXXX";
         ASSERT_NE(nullptr, mkdtemp(dir));
         runtimeDir = dir;
@@ -230,6 +240,8 @@ TEST_F(HelperOnEmulatedPort, EachDeviceFaultGivesItsCodeAndMessage)
     ExpectFault(PORT_FAULT_PERMISSION, "groupe lp", true);
     ASSERT_EQ(0, Control("mode 660\nenotty"));
     ExpectFault(PORT_FAULT_NOT_PARPORT, "USB", true);
+    ASSERT_EQ(0, Control("normal\nnoport"));
+    ExpectFault(PORT_FAULT_NO_DEVICE, "aucun port", false);  // a node with no port behind it
     ASSERT_EQ(0, Control("normal\nbusy"));
     auto start = std::chrono::steady_clock::now();
     pid_t helper = StartHelper(stateFile);
@@ -268,6 +280,44 @@ TEST_F(HelperOnEmulatedPort, EachDeviceFaultGivesItsCodeAndMessage)
         EXPECT_EQ(60, RecordValues().back()) << "a long outage: the current value";
     PortStateFreeClient(s, slot);
     EXPECT_EQ(0, FinishHelper(helper));
+}
+
+// The driver removes the port: the open file still answers, writing nowhere;
+// the helper notices that its device is gone though nothing is written, and
+// goes on with the same helper once the port is back.
+TEST_F(HelperOnEmulatedPort, ARemovedDriverIsNoticedThoughTheFileStillAnswers)
+{
+    pid_t helper = StartHelper(stateFile);
+    for (int i = 1; i <= 20; i++)
+        Write(i);
+    ASSERT_TRUE(AllApplied(HELPER_WAIT_MS));
+    ASSERT_EQ(0, Control("remove"));
+    ASSERT_TRUE(WaitUntil([&] { return AtomicLoad(&s->fault) == uint32_t(PORT_FAULT_DEVICE_LOST); }, HELPER_WAIT_MS));
+    EXPECT_NE(nullptr, strstr(s->faultText, "disparu")) << s->faultText;
+    EXPECT_EQ(JournalValues(), RecordValues()) << "nothing written to the removed port";
+    ASSERT_EQ(0, Control("normal"));
+    Write(21);
+    ASSERT_TRUE(AllApplied(HELPER_WAIT_MS * 2)) << "the port taken again once back";
+    EXPECT_EQ(JournalValues(), RecordValues());
+    PortStateFreeClient(s, slot);
+    EXPECT_EQ(0, FinishHelper(helper));
+}
+
+// Another program holds the port and the program quits while the helper
+// waits for it: the helper ends, leaving nothing on the port's wait list and
+// having never retried a claim on a file still waiting (which the kernel
+// would queue twice, corrupting that list).
+TEST_F(HelperOnEmulatedPort, AHelperWaitingForAHeldPortLeavesNothingOnItsWaitList)
+{
+    ASSERT_EQ(0, Control("busy"));
+    pid_t helper = StartHelper(stateFile);
+    ASSERT_TRUE(WaitUntil([&] { return AtomicLoad(&s->fault) == uint32_t(PORT_FAULT_BUSY); }, HELPER_WAIT_MS));
+    EXPECT_NE(nullptr, strstr(s->faultText, "reprise")) << s->faultText;
+    PortStateFreeClient(s, slot);  // the program quits while the helper waits
+    EXPECT_EQ(0, FinishHelper(helper));
+    EXPECT_EQ(uint32_t(HELPER_EXITED), AtomicLoad(&s->helperState));
+    EXPECT_EQ("0", State("waiters")) << "nothing of the helper left on the wait list";
+    EXPECT_EQ("0", State("requeued")) << "no claim retried on a file still waiting";
 }
 
 // A session that follows at once with another device: the helper of the
