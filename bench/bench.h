@@ -85,5 +85,6 @@ void BenchProgram(const TimerFigures& timers);
 void BenchStartupPhases();
 void BenchVirtualBench();
 void BenchChain();  // chain_bench.cpp
+void BenchRealProgram();  // realport_program.cpp: only inside the emulated port's fixture
 
 #endif

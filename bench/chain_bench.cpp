@@ -1,8 +1,14 @@
 // The cost of the library in front of another port library: the same calls
 // made to the tests' chained library directly and through INPOUT32.dll with
-// TRAVEK_PORT naming it, side by side in interleaved rounds.
+// TRAVEK_PORT naming it, side by side in interleaved rounds. And the 0 before
+// each value as Travek.exe itself writes it, K2000 at delay 0, on the
+// simulated port and through the chained library.
+#include <windows.h>
+#include <commctrl.h>
 #include "bench.h"
 #include "chaintest.h"
+#include "program.h"
+#include "resource.h"
 #include "testwin.h"
 
 typedef short(__stdcall* ReadEntry)(short port);
@@ -12,6 +18,8 @@ constexpr int CALLS_PER_ROUND = 20000;
 constexpr int ROUNDS = 15;
 constexpr double CHAIN_OVERHEAD_LIMIT_US = 0.2;
 constexpr short DATA = 0x378, STATUS = 0x379;
+constexpr int64_t K2000_WRITES = 1600;  // 50 passes
+constexpr DWORD K2000_LIMIT_MS = 30000;
 
 struct Entries {
     ReadEntry read;
@@ -37,8 +45,55 @@ static double Round(const Entries& e)
     return 1000.0 * TicksMs(Now() - start) / CALLS_PER_ROUND;
 }
 
+// Microseconds from each 0 to the value after it, from the journal's stamps
+// (a chained library is called right after each stamp), while Travek.exe runs
+// K2000 at delay 0 on the port TRAVEK_PORT names (null: the simulated port).
+static std::vector<double> ProgramZeroPulsesUs(const char* port)
+{
+    std::vector<double> us;
+    SetEnvironmentVariableA("TRAVEK_PORT", port);
+    Program p;
+    bool started = StartProgram(p);
+    SetEnvironmentVariableA("TRAVEK_PORT", nullptr);
+    if (started) {
+        SendMessageA(Control(p, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
+        int64_t mark = JournalMark();
+        Click(Control(p, IDC_K2000));
+        WaitPumping([&] { return JournalMark() - mark >= K2000_WRITES; }, K2000_LIMIT_MS);
+        Click(Control(p, IDC_STOP));
+        std::vector<SimPortWrite> w = JournalSince(mark);
+        for (size_t i = 0; i + 1 < w.size(); ++i)
+            if (w[i].port == DATA && w[i].value == 0 && w[i + 1].port == DATA && w[i + 1].value != 0)
+                us.push_back(1000.0 * TicksToMs(w[i + 1].ticks - w[i].ticks));
+    }
+    StopProgram(p);
+    return us;
+}
+
+static void AddPulseRow(const char* where, const char* name, const std::vector<double>& us)
+{
+    if (us.empty()) {
+        AddNote(Text("%s: Travek.exe wrote no K2000 pass", name));
+        return;
+    }
+    Summary s = Summarise(us);
+    double p99 = Percentile(us, 0.99);
+    AddFigure(Text("%s_mean_us", name).c_str(), s.mean, "us");
+    AddFigure(Text("%s_p99_us", name).c_str(), p99, "us");
+    AddRow(Text("0 before each value, Travek.exe K2000 at delay 0, %s", where),
+           Text("mean %.2f us, 99th percentile %.2f us, worst %.1f us (%u values)", s.mean, p99, s.worst,
+                static_cast<unsigned>(s.count)),
+           "mean <= 5 us, 99th percentile <= 50 us", s.mean <= 5.0 && p99 <= 50.0 ? "met" : "program");
+}
+
 void BenchChain()
 {
+    Progress("Travek.exe K2000 at delay 0, simulated port then chained library");
+    AddSection("The 0 before each value as Travek.exe writes it (journal stamps)");
+    AddPulseRow("simulated port", "zero_glitch_program", ProgramZeroPulsesUs(nullptr));
+    std::string chainLibrary = TestFolder() + CHAINTEST_DLL;
+    AddPulseRow("chained library", "zero_glitch_chained", ProgramZeroPulsesUs(chainLibrary.c_str()));
+
     AddSection("Chained port library (TRAVEK_PORT naming another library)");
     std::string chainPath = TestFolder() + CHAINTEST_DLL;
     SetEnvironmentVariableA("TRAVEK_PORT", chainPath.c_str());

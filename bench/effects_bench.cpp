@@ -257,7 +257,7 @@ static void AddGlitchRow(const std::vector<double>& glitchesUs, const EntryCosts
                 Us(median).c_str(), Us(p99).c_str(), Us(g.worst).c_str(), static_cast<unsigned>(g.count)),
            Text("ideal: two writes back to back, %s apart", Us(c.writeUs.mean).c_str()),
            ProgramLimits(g.mean, 0.0, c.writeUs.mean)
-               ? "program: it sets the changed LED pictures between the 0 and the value"
+               ? "program: it updates its LED model between the 0 and the value"
                : "platform: the library write itself");
 }
 

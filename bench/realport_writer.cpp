@@ -1,20 +1,25 @@
 // The library's side of the real-port benchmark, under Wine: calls
-// INPOUT32.dll's write entry as the test bench does (the 0 at start-up, three
-// writes after quiet spells, then K2000 passes at delay 0) and prints the mean cost of a call in
-// the passes. Which port the library drives is its own choice (TRAVEK_PORT).
+// INPOUT32.dll's entries as the test bench does (the 0 at start-up, three
+// writes after quiet spells polling the status every 10 ms, then K2000
+// passes at delay 0 with a poll between passes) and prints the mean cost of
+// a write call in the passes. Which port the library drives is its own
+// choice (TRAVEK_PORT).
 //   realport_writer QUIET_MS PASSES
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 typedef void(__stdcall* WriteEntry)(short, short);
+typedef short(__stdcall* ReadEntry)(short);
 
 constexpr int QUIET_SPELLS = 3;
 constexpr int PASS_WRITES = 32;
 constexpr int PASS_PERIOD_MS = 10;
 constexpr int GAP_MIN_US = 20;
 constexpr int GAP_MAX_US = 90;
+constexpr int POLL_PERIOD_MS = 10;  // the program's status poll
 constexpr short DATA_PORT = 0x378;
+constexpr short STATUS_PORT = 0x379;
 constexpr short QUIET_VALUE = 0x55;
 
 static LONG64 Now()
@@ -31,6 +36,17 @@ static LONG64 Frequency()
     return f.QuadPart;
 }
 
+static ReadEntry Read;  // the library's ordinal 1
+
+// Polls the status for ms milliseconds, as the program's poll timer does.
+static void PollFor(int ms)
+{
+    for (int waited = 0; waited < ms; waited += POLL_PERIOD_MS) {
+        Read(STATUS_PORT);
+        Sleep(POLL_PERIOD_MS);
+    }
+}
+
 // Runs the passes; returns the summed cost of their calls in counter ticks.
 static LONG64 RunPasses(WriteEntry write, int passes, LONG64 frequency)
 {
@@ -38,6 +54,7 @@ static LONG64 RunPasses(WriteEntry write, int passes, LONG64 frequency)
     LONG64 spent = 0, passStart = Now();
     unsigned seed = 1;
     for (int p = 0; p < passes; ++p) {
+        Read(STATUS_PORT);
         LONG64 at = passStart;
         for (int i = 0; i < PASS_WRITES; ++i) {
             while (Now() < at)
@@ -67,13 +84,15 @@ int main(int argc, char** argv)
     HMODULE lib = LoadLibraryA("INPOUT32.dll");
     WriteEntry write = lib ? reinterpret_cast<WriteEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(2))))
                            : nullptr;
-    if (!write || quietMs <= 0 || passes <= 0) {
+    Read = lib ? reinterpret_cast<ReadEntry>(reinterpret_cast<void*>(GetProcAddress(lib, MAKEINTRESOURCEA(1))))
+               : nullptr;
+    if (!write || !Read || quietMs <= 0 || passes <= 0) {
         fprintf(stderr, "realport_writer: no library entry, or bad arguments\n");
         return 1;
     }
     write(DATA_PORT, 0);  // as the test bench at start-up: the library starts its helper
     for (int i = 0; i < QUIET_SPELLS; ++i) {
-        Sleep(static_cast<DWORD>(quietMs));
+        PollFor(quietMs);
         write(DATA_PORT, QUIET_VALUE);
     }
     LONG64 frequency = Frequency();

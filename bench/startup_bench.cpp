@@ -1,7 +1,9 @@
-// Where the start-up of the program goes: probe builds of Travek.exe and of
-// the bare program (the same sources with the calls that bound each phase
-// stamped, see startup_probe.h) are started a few times, and each phase's
-// time is the gap between two stamps.
+// Where the start-up of the program goes: probe builds of Travek.exe, of the
+// bare program and of the bare dialog program (the same sources with the
+// calls that bound each phase stamped, see startup_probe.h) are started a few
+// times, and each phase's time is the gap between two stamps. The bare dialog
+// program has the program's shape and dialog template and none of its own
+// work: what it spends before its first write is the window system's share.
 #include <windows.h>
 #include <vector>
 #include "bench.h"
@@ -11,6 +13,7 @@ constexpr int PROBE_ROUNDS = 5;
 constexpr DWORD PROBE_TIMEOUT_MS = 20000;
 static const char PROGRAM_PROBE[] = "startup_probe.exe";
 static const char BARE_PROBE[] = "bare_probe.exe";
+static const char DIALOG_PROBE[] = "bare_dialog_probe.exe";
 
 struct PhaseSpan {
     const char* name;
@@ -45,6 +48,20 @@ static const PhaseSpan BARE_PHASES[] = {
 };
 constexpr int BARE_PHASE_COUNT = sizeof(BARE_PHASES) / sizeof(BARE_PHASES[0]);
 
+// The program's phases beside the bare dialog program's, which has them all
+// but the bitmaps and the indicators (inside its WM_INITDIALOG).
+static const PhaseSpan SHARED_PHASES[] = {
+    { "process start, DLL load, runtime start (to WinMain)", -1, STAMP_WINMAIN, PLATFORM_LOAD },
+    { "class registration (icon twice, cursor)", STAMP_WINMAIN, STAMP_CLASS_REGISTERED, PLATFORM_WINDOWS },
+    { "window creation (to WM_CREATE)", STAMP_CLASS_REGISTERED, STAMP_COMCTL_START, PLATFORM_WINDOWS },
+    { "common controls (InitCommonControls)", STAMP_COMCTL_START, STAMP_COMCTL_END, PLATFORM_LOAD },
+    { "dialog creation to the end of WM_INITDIALOG", STAMP_DIALOG_START, STAMP_INITDIALOG_END, PLATFORM_WINDOWS },
+    { "dialog manager after WM_INITDIALOG (focus)", STAMP_INITDIALOG_END, STAMP_DIALOG_END, PLATFORM_WINDOWS },
+    { "panel shown, to the first write", STAMP_DIALOG_END, STAMP_FIRST_WRITE, PLATFORM_WINDOWS },
+    { "total: process start to the first write", -1, STAMP_FIRST_WRITE, "the phases above" },
+};
+constexpr int SHARED_PHASE_COUNT = sizeof(SHARED_PHASES) / sizeof(SHARED_PHASES[0]);
+
 static double SpanMs(const StartupStamps& s, LONG64 start, const PhaseSpan& p)
 {
     LONG64 from = p.from < 0 ? start : s.ticks[p.from];
@@ -52,9 +69,15 @@ static double SpanMs(const StartupStamps& s, LONG64 start, const PhaseSpan& p)
     return from && to ? TicksMs(to - from) : -1.0;
 }
 
-// Starts the probe once; fills one sample per phase (-1 where a stamp is missing).
-static bool ProbeOnce(const char* exe, StartupStamps* stamps, const PhaseSpan* phases, int count,
-                      std::vector<std::vector<double>>* samples)
+// One sample per phase of a start (-1 where a stamp is missing).
+struct Phases {
+    const PhaseSpan* spans;
+    int count;
+    std::vector<std::vector<double>>* samples;
+};
+
+// Starts the probe once; fills one sample per phase of each list.
+static bool ProbeOnce(const char* exe, StartupStamps* stamps, Phases a, Phases b = Phases{ nullptr, 0, nullptr })
 {
     ZeroMemory(stamps, sizeof(*stamps));
     Started s;
@@ -67,8 +90,9 @@ static bool ProbeOnce(const char* exe, StartupStamps* stamps, const PhaseSpan* p
     Stop(&s);
     if (!ok)
         return false;
-    for (int i = 0; i < count; ++i)
-        (*samples)[i].push_back(SpanMs(copy, start, phases[i]));
+    for (const Phases& list : { a, b })
+        for (int i = 0; i < list.count; ++i)
+            (*list.samples)[i].push_back(SpanMs(copy, start, list.spans[i]));
     return true;
 }
 
@@ -102,9 +126,34 @@ static void AddPhaseRows(const std::vector<std::vector<double>>& program, const 
     }
 }
 
+// Phase by phase against the bare dialog program; the figures: the program's
+// first write against the bare dialog program's, and the window system's
+// share of the program's time from WinMain to its first write (what the bare
+// dialog program spends in the same span; process start is left out, the
+// same for both and the noisiest phase).
+static void AddDialogRows(const std::vector<std::vector<double>>& program, const std::vector<std::vector<double>>& dialog)
+{
+    AddSection(Text("Start-up against the bare dialog program (same window, class and template 104), %d starts each",
+                    PROBE_ROUNDS));
+    for (int i = 0; i < SHARED_PHASE_COUNT; ++i) {
+        double p = MeanOf(program[i]), d = MeanOf(dialog[i]);
+        AddRow(Text("  %s", SHARED_PHASES[i].name), Text("mean %.1f ms", p), Text("bare dialog program: %.1f ms", d),
+               p - d > d ? PROGRAM_OWN : SHARED_PHASES[i].verdict);
+    }
+    double p = MeanOf(program[SHARED_PHASE_COUNT - 1]), d = MeanOf(dialog[SHARED_PHASE_COUNT - 1]);
+    double pWindows = p - MeanOf(program[0]), dWindows = d - MeanOf(dialog[0]);  // from WinMain on
+    if (p <= 0.0 || d <= 0.0 || pWindows <= 0.0)
+        return;
+    AddFigure("startup_first_write_ratio_to_bare_dialog", p / d, "ratio");
+    AddFigure("startup_window_system_share", dWindows / pWindows, "ratio");
+    AddNote(Text("Start-up: from WinMain to its first write the program takes %.1f ms, the bare dialog program\n"
+                 "%.1f ms: the window system's share is %.0f %% (the program's own work: bitmaps, indicators).",
+                 pWindows, dWindows, 100.0 * dWindows / pWindows));
+}
+
 void BenchStartupPhases()
 {
-    Progress("  %d starts each of %s and %s", PROBE_ROUNDS, PROGRAM_PROBE, BARE_PROBE);
+    Progress("  %d starts each of %s, %s and %s", PROBE_ROUNDS, PROGRAM_PROBE, BARE_PROBE, DIALOG_PROBE);
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StartupStamps),
                                         STARTUP_STAMPS_NAME);
     StartupStamps* stamps = mapping ? static_cast<StartupStamps*>(
@@ -114,14 +163,20 @@ void BenchStartupPhases()
         return;
     }
     std::vector<std::vector<double>> program(PROGRAM_PHASE_COUNT), bare(BARE_PHASE_COUNT);
+    std::vector<std::vector<double>> shared(SHARED_PHASE_COUNT), dialog(SHARED_PHASE_COUNT);
     for (int round = 0; round < PROBE_ROUNDS; ++round) {
-        if (!ProbeOnce(PROGRAM_PROBE, stamps, PROGRAM_PHASES, PROGRAM_PHASE_COUNT, &program))
+        if (!ProbeOnce(PROGRAM_PROBE, stamps, Phases{ PROGRAM_PHASES, PROGRAM_PHASE_COUNT, &program },
+                       Phases{ SHARED_PHASES, SHARED_PHASE_COUNT, &shared }))
             Progress("  %s did not reach its first write", PROGRAM_PROBE);
-        if (!ProbeOnce(BARE_PROBE, stamps, BARE_PHASES, BARE_PHASE_COUNT, &bare))
+        if (!ProbeOnce(BARE_PROBE, stamps, Phases{ BARE_PHASES, BARE_PHASE_COUNT, &bare }))
             Progress("  %s did not reach its first write", BARE_PROBE);
+        if (!ProbeOnce(DIALOG_PROBE, stamps, Phases{ SHARED_PHASES, SHARED_PHASE_COUNT, &dialog }))
+            Progress("  %s did not reach its first write", DIALOG_PROBE);
     }
     UnmapViewOfFile(stamps);
     CloseHandle(mapping);
     if (!program[0].empty() && !bare[0].empty())
         AddPhaseRows(program, bare);
+    if (!shared[0].empty() && !dialog[0].empty())
+        AddDialogRows(shared, dialog);
 }

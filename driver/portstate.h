@@ -30,7 +30,7 @@
 //      352   256  faultText        the last fault's message, UTF-8, NUL-terminated
 //      608     4  helperPid        Linux pid of the native helper, 0 if none
 //      612     4  helperState      PortHelperState
-//      616     8  helperBeat       clock at the helper's last heartbeat (at most every 2 ms)
+//      616     8  helperBeat       clock at the helper's last heartbeat (at least every 100 ms)
 //      624     8  applied          journal sequence number of the next write to reach the
 //                                  wire: every data write before it has been applied
 //      632     8  statusTicks      clock at the helper's last read of the status register
@@ -71,10 +71,15 @@
 //           FUTEX_WAKE it (a shared futex on the mapped file).
 //   helper: applies every data write from `applied` on to the device, in
 //           order, advancing `applied` after each; reads the status register
-//           into `status` and `statusTicks` at least every 2 ms; beats in
-//           `helperBeat`; before sleeping reads `doorbell`, stores
+//           into `status` and `statusTicks` for the readers: the library
+//           stamps each read in `reads` and `lastReadTicks`, and the helper
+//           reads once per reader period (learnt from those stamps, at most
+//           every HELPER_STATUS_MIN_GAP_MS), just before the next read is
+//           due; once no read has come for HELPER_READER_GONE_MS, only at
+//           its beat; beats in `helperBeat` at every status read and at least
+//           every 100 ms; before sleeping reads `doorbell`, stores
 //           HELPER_SLEEPING, looks at `writes` once more, then FUTEX_WAITs on
-//           `doorbell` for at most its next status read.
+//           `doorbell` until its next status read or beat.
 // The library starts the helper (PORTHELPER_NAME, beside the DLL, with the
 // state file's Linux path as its one argument) when none beats, and counts a
 // helper whose beat is older than HELPER_LOST_MS as lost. It starts another
@@ -123,7 +128,8 @@ constexpr char PORTSTATE_DIR[] = "travek";         // folder in the runtime dire
 constexpr char PORTSTATE_FILE[] = "port-state.v2";  // the state file in that folder
 constexpr char PORTHELPER_NAME[] = "travek-porthelper";  // the native helper, beside the DLL
 constexpr char PORT_CONFIG_FILE[] = "travek-port.conf";  // beside the DLL: TRAVEK_PORT=..., TRAVEK_PORT_BASE=...
-constexpr int HELPER_STATUS_PERIOD_MS = 2;  // the status read is never older than this
+constexpr int HELPER_STATUS_MIN_GAP_MS = 2;  // the helper reads the status at most this often
+constexpr int HELPER_READER_GONE_MS = 1000;  // and only at its beat after this long without a read
 constexpr int HELPER_LOST_MS = 250;         // a helper silent this long is taken for dead
 constexpr int HELPER_BACKOFF_FIRST_MS = 100;  // first wait before starting or trying again
 constexpr int HELPER_BACKOFF_MAX_MS = 3200;   // the wait doubles up to this

@@ -10,18 +10,33 @@
 
 // Timing, in microseconds unless named otherwise. The trade-off: a write
 // must reach the device within 100 us, yet the library must almost never
-// make a system call and the helper must cost little. So after a write the
-// helper stays awake for a short window, looking at the journal every
-// BRIDGE_AWAKE_POLL_US with a timed wait (each wake costs it some 15 us of
-// processor on a virtual machine): the writes of one K2000 pass, 20 to 90 us
-// apart, then need no doorbell, and the library rings about once a pass.
-// Quiet, it sleeps on the doorbell, waking only for the status read.
-constexpr int BRIDGE_STATUS_PERIOD_US = 1900;    // status read at least this often (limit 2 ms)
-constexpr int BRIDGE_AWAKE_POLL_US = 20;         // timed wait between journal looks while awake
-constexpr int BRIDGE_AWAKE_WINDOW_US = 400;      // stay awake this long after the last write
-constexpr int BRIDGE_CLIENT_CHECK_US = 100000;   // how often client processes are looked at
-constexpr int BRIDGE_IDLE_EXIT_US = 2000000;     // end once no client has lived this long
-constexpr int BRIDGE_APPLY_BATCH = 16;           // entries applied between two looks at the clock
+// make a system call (a doorbell rung while the helper sleeps costs the
+// program 5 to 30 us on a loaded machine) and the helper must cost little
+// (each wake costs it some 15 us of processor on a virtual machine, a timed
+// wait of 20 us often lasts 60). So after a write the helper looks at the
+// journal again at once (the value that follows a 0 is usually there
+// already), then stays awake for a window a little longer than the gap
+// between two writes of a K2000 pass (100 to 150 us), looking every
+// BRIDGE_AWAKE_POLL_US with a timed wait: the writes of one pass then need no
+// doorbell, and the library rings about once a pass. Quiet, it sleeps on the
+// doorbell, waking only to read the status for a reader, or to look at the
+// clients.
+//
+// The status register is read for the library's readers, not on a clock of
+// its own: once per reader period, BRIDGE_STATUS_LEAD_US before the next read
+// is due, so that a poll finds a value read just before it. The period is
+// learnt from the reads the library stamps in the state; with no read for
+// BRIDGE_READER_GONE_US the register is read only at the beat.
+constexpr int BRIDGE_STATUS_MIN_GAP_US = HELPER_STATUS_MIN_GAP_MS * 1000;  // never two status reads closer
+constexpr int BRIDGE_STATUS_LEAD_US = 5000;       // read this long before the reader's next read
+constexpr int BRIDGE_READER_PERIOD_US = 10000;    // a reader's period until learnt: the program's poll
+constexpr int BRIDGE_READER_GONE_US = HELPER_READER_GONE_MS * 1000;  // no read this long: read at the beat
+constexpr int BRIDGE_AWAKE_POLL_US = 50;          // timed wait between journal looks while awake
+constexpr int BRIDGE_AWAKE_WINDOW_US = 150;       // stay awake this long after the last write
+constexpr int BRIDGE_CLIENT_CHECK_US = 100000;    // how often client processes are looked at (and a beat)
+constexpr int BRIDGE_IDLE_EXIT_US = 2000000;      // end once no client has lived this long
+constexpr int BRIDGE_APPLY_BATCH = 16;            // entries applied between two looks at the clock
+constexpr int64_t BRIDGE_NEVER = INT64_MAX;       // a time that never comes
 
 // Exit codes of the helper.
 constexpr int BRIDGE_EXIT_DONE = 0;     // no client left
@@ -39,7 +54,10 @@ struct BridgeDevice {
 constexpr int BRIDGE_EINTR_TRIES = 100;  // an interrupted device call is tried again this often
 
 struct BridgeTiming {
-    int64_t statusPeriod;  // in ticks, like the rest
+    int64_t statusMinGap;  // in ticks, like the rest
+    int64_t statusLead;
+    int64_t readerPeriod;  // the first guess of a reader's period
+    int64_t readerGone;
     int64_t awakePoll;
     int64_t awakeWindow;
     int64_t clientCheck;
@@ -73,6 +91,25 @@ bool BridgeTargetIs(PortState* s, const char* path);
 
 // Reads the status register into the state and beats. 0 or an errno.
 int BridgeReadStatus(PortState* s, const BridgeDevice* dev, int64_t now);
+
+// What the helper has seen of the library's reads (the `reads` count and
+// `lastReadTicks` it stamps), and the period it learnt from them.
+struct BridgeReader {
+    int64_t reads;
+    int64_t lastRead;
+    int64_t period;  // ticks between two reads, within [statusMinGap, clientCheck]
+    int64_t grid;    // when the last read fell due: lastRead less how late it came
+};
+
+// Takes in the reads stamped since the last look.
+void BridgeWatchReader(BridgeReader* r, PortState* s, const BridgeTiming* t);
+
+// When the status register is next to be read, given the helper's last read
+// of it: statusLead before the reader's next read that it has not read for,
+// never within statusMinGap of the last, at most two reader periods after
+// it; BRIDGE_NEVER when no one has read for readerGone (the loop then reads
+// at its beat).
+int64_t BridgeNextStatusRead(const BridgeReader* r, int64_t lastStatus, int64_t now, const BridgeTiming* t);
 
 // True if `pid` names a live process (not one that ended unreaped).
 bool BridgeProcessAlive(int32_t pid);

@@ -1,5 +1,5 @@
 // The bridge's main loop: awake (short timed waits) while the program writes,
-// asleep on the doorbell futex when it is quiet, the status read between.
+// asleep on the doorbell futex when it is quiet, the status read for readers.
 #include <errno.h>
 #include <linux/futex.h>
 #include <signal.h>
@@ -14,6 +14,10 @@
 constexpr int64_t TICKS_PER_US = PORTSTATE_NATIVE_FREQUENCY / 1000000;
 constexpr int64_t NS_PER_TICK = 1000000000 / PORTSTATE_NATIVE_FREQUENCY;
 constexpr int64_t NS_PER_S = 1000000000;
+// A poll a little later than foreseen moves the planned status read by as
+// much; one moved by less than this part of the lead is made at once: a read
+// a little early costs less than another wake-up.
+constexpr int64_t EARLY_READ_PART = 3;
 
 // Set by BridgeRequestStop (a signal handler): end the loop at its next turn.
 static volatile sig_atomic_t StopRequested = 0;
@@ -41,7 +45,10 @@ static int64_t EnvMicroseconds(const char* name, int fallback)
 BridgeTiming BridgeDefaultTiming()
 {
     BridgeTiming t;
-    t.statusPeriod = BRIDGE_STATUS_PERIOD_US * TICKS_PER_US;
+    t.statusMinGap = BRIDGE_STATUS_MIN_GAP_US * TICKS_PER_US;
+    t.statusLead = BRIDGE_STATUS_LEAD_US * TICKS_PER_US;
+    t.readerPeriod = BRIDGE_READER_PERIOD_US * TICKS_PER_US;
+    t.readerGone = BRIDGE_READER_GONE_US * TICKS_PER_US;
     t.awakePoll = EnvMicroseconds("TRAVEK_HELPER_POLL_US", BRIDGE_AWAKE_POLL_US);
     t.awakeWindow = EnvMicroseconds("TRAVEK_HELPER_WINDOW_US", BRIDGE_AWAKE_WINDOW_US);
     t.clientCheck = BRIDGE_CLIENT_CHECK_US * TICKS_PER_US;
@@ -103,18 +110,71 @@ static int Fail(PortState* s, const BridgeDevice* dev, int err)
     return BRIDGE_EXIT_FAILED;
 }
 
-// Times of the loop's next duties, in ticks.
+// Times of the loop's duties, in ticks.
 struct BridgeClock {
-    int64_t nextStatus;
+    int64_t lastStatus;  // the last read of the status register, 0 before the first
+    int64_t nextStatus;  // BRIDGE_NEVER while no one reads
     int64_t nextClientCheck;
     int64_t lastActivity;
     int64_t lastClientSeen;
 };
 
+// Reads the status register when a reader will want it, once at the start,
+// and with no reader at the beat (a wake-up it has anyway), so that a status
+// older than HELPER_LOST_MS still means a helper that no longer reads; then
+// plans the next read. 0 or an errno.
+static int StatusDuty(PortState* s, const BridgeDevice* dev, const BridgeTiming* t, BridgeReader* r,
+                      BridgeClock* c, int64_t now)
+{
+    BridgeWatchReader(r, s, t);
+    int64_t due = BridgeNextStatusRead(r, c->lastStatus, now, t);
+    bool forReader = due != BRIDGE_NEVER && now >= due - t->statusLead / EARLY_READ_PART;
+    bool atBeat = due == BRIDGE_NEVER && now >= c->nextClientCheck;
+    if (c->lastStatus == 0 || forReader || atBeat) {
+        int err = BridgeReadStatus(s, dev, now);
+        if (err != 0)
+            return err;
+        c->lastStatus = now;
+    }
+    c->nextStatus = BridgeNextStatusRead(r, c->lastStatus, now, t);
+    return 0;
+}
+
+// Beats and looks at the clients every clientCheck; false once none has
+// lived for idleExit.
+static bool ClientDuty(PortState* s, const BridgeTiming* t, BridgeClock* c, int64_t now)
+{
+    if (now < c->nextClientCheck)
+        return true;
+    AtomicStore(&s->helperBeat, now);
+    if (BridgeClientsAlive(s))
+        c->lastClientSeen = now;
+    else if (now - c->lastClientSeen >= t->idleExit)
+        return false;
+    c->nextClientCheck = now + t->clientCheck;
+    return true;
+}
+
+// Waits for the next write or duty: short timed waits within the awake
+// window, the doorbell after it. While a reader is served the client check
+// waits, half a check period at most, for a status read's wake, so that the
+// two cost one.
+static void WaitForWork(PortState* s, int64_t seenWrites, const BridgeTiming* t, const BridgeClock* c, int64_t now)
+{
+    int64_t checkBy = c->nextClientCheck + t->clientCheck / 2;
+    int64_t wake = c->nextStatus < checkBy ? c->nextStatus : checkBy;
+    int64_t due = wake - now;
+    if (now - c->lastActivity < t->awakeWindow)
+        ShortWait(t->awakePoll < due ? t->awakePoll : due);
+    else
+        SleepOnDoorbell(s, seenWrites, due);
+}
+
 int BridgeRun(PortState* s, const BridgeDevice* dev, const BridgeTiming* t)
 {
     int64_t now = PortNativeTicks();
-    BridgeClock c = { now, now, now, now };
+    BridgeClock c = { 0, now, now, now, now };
+    BridgeReader reader = {};
     AtomicStore(&s->helperState, uint32_t(HELPER_AWAKE));
     while (!StopRequested) {
         int64_t seenWrites = AtomicLoad(&s->writes);
@@ -127,25 +187,13 @@ int BridgeRun(PortState* s, const BridgeDevice* dev, const BridgeTiming* t)
         now = PortNativeTicks();
         if (passed > 0)
             c.lastActivity = now;
-        if (now >= c.nextStatus) {
-            if ((err = BridgeReadStatus(s, dev, now)) != 0)
-                return Fail(s, dev, err);
-            c.nextStatus = now + t->statusPeriod;
-        }
-        if (now >= c.nextClientCheck) {
-            if (BridgeClientsAlive(s))
-                c.lastClientSeen = now;
-            else if (now - c.lastClientSeen >= t->idleExit)
-                break;
-            c.nextClientCheck = now + t->clientCheck;
-        }
-        int64_t due = (c.nextStatus < c.nextClientCheck ? c.nextStatus : c.nextClientCheck) - now;
-        if (passed >= BRIDGE_APPLY_BATCH)
-            continue;  // behind: no wait before the next batch
-        if (now - c.lastActivity < t->awakeWindow)
-            ShortWait(t->awakePoll < due ? t->awakePoll : due);
-        else
-            SleepOnDoorbell(s, seenWrites, due);
+        if ((err = StatusDuty(s, dev, t, &reader, &c, now)) != 0)
+            return Fail(s, dev, err);
+        if (!ClientDuty(s, t, &c, now))
+            break;
+        if (passed == 0)
+            WaitForWork(s, seenWrites, t, &c, now);
+        // else: look again at once; the value that follows a 0 is often there already
     }
     AtomicStore(&s->helperState, uint32_t(HELPER_EXITED));
     return BRIDGE_EXIT_DONE;

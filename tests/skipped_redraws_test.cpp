@@ -1,7 +1,7 @@
 // Pictures and texts the program no longer sets again when they are already
 // shown: after any sequence of operations every indicator shows the right
-// picture, pictures change only while the data lines are low, and the status
-// box holds the polled value after every poll.
+// picture, a write's pictures reach the buttons only once its value is on the
+// lines, and the status box holds the polled value after every poll.
 #include <gtest/gtest.h>
 #include <random>
 #include "effects.h"
@@ -12,16 +12,18 @@
 #include "testwin.h"
 
 static WNDPROC ButtonProc;         // the button class's own procedure
-static std::vector<int> ChangeAt;  // per picture change: the data register, and -1 if not in a write
+static std::vector<int> ChangeAt;  // per picture change: writes journaled since the watched write began
+static std::string ModelAt;        // the model's LED pictures at the first change
 static int64_t WriteMark;          // journal count when the watched write began
 static int Changes;                // picture changes seen
 
 static LRESULT CALLBACK WatchedButtonProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == BM_SETIMAGE) {
-        ++Changes;
-        bool afterZeroOnly = JournalMark() == WriteMark + 1;
-        ChangeAt.push_back(afterZeroOnly ? SimPortAttach()->data : -1);
+        if (Changes++ == 0)
+            for (int slot = 0; slot < OUTPUT_SLOTS; ++slot)
+                ModelAt += IndicatorPictures[slot] == IndicatorImages.ledOn ? '1' : '0';
+        ChangeAt.push_back(static_cast<int>(JournalMark() - WriteMark));
     }
     return CallWindowProcA(ButtonProc, w, message, wParam, lParam);
 }
@@ -93,9 +95,10 @@ TEST_F(ShownPicturesTest, EveryIndicatorShowsTheRightPictureAfterAnySequence)
     }
 }
 
-// Each write changes only the pictures that differ, all of them after its 0
-// and before its value; a repeated value changes none.
-TEST_F(ShownPicturesTest, PicturesChangeBetweenTheZeroAndTheValue)
+// Each write changes only the pictures that differ, all of them once its 0 and
+// its value are written, and with the whole model already updated; a repeated
+// value changes none.
+TEST_F(ShownPicturesTest, PicturesReachTheButtonsAfterTheValue)
 {
     WriteOutputs(DATA_PORT, 0);
     Watch();
@@ -106,11 +109,18 @@ TEST_F(ShownPicturesTest, PicturesChangeBetweenTheZeroAndTheValue)
     for (const Case& c : cases) {
         Changes = 0;
         ChangeAt.clear();
+        ModelAt.clear();
         WriteMark = JournalMark();
         WriteOutputs(DATA_PORT, c.value);
         EXPECT_EQ(Changes, c.changes) << c.value;
-        for (int data : ChangeAt)
-            EXPECT_EQ(data, 0) << c.value << ": a picture changed outside the 0 before the value";
+        for (int writes : ChangeAt)
+            EXPECT_EQ(writes, 2) << c.value << ": a picture reached its button before the value";
+        std::string lit;
+        for (int i = 0; i < OUTPUT_SLOTS; ++i)
+            lit += (static_cast<unsigned short>(c.value) >> i) & 1 ? '1' : '0';
+        if (c.changes > 0) {
+            EXPECT_EQ(ModelAt, lit) << c.value << ": the model was not complete before the pictures went out";
+        }
         EXPECT_EQ(ValuesSince(WriteMark), (std::vector<int>{ 0, c.value }));
     }
 }

@@ -17,12 +17,12 @@
 #include <time.h>
 #include <unistd.h>
 #include <vector>
+#include "bridge.h"
 #include "portnative.h"
 #include "realport.h"
 
 constexpr int CALLS = 20000;             // system calls and ioctls timed, each kind
 constexpr int SLEEPS = 2000;             // short sleeps timed
-constexpr int SHORT_SLEEP_US = 20;       // the helper's wait between looks while awake
 constexpr int PINGS = 2000;              // futex wake-ups between two processes
 constexpr int QUIET_SPELLS = 5;          // writes after the helper fell asleep
 constexpr int QUIET_MS = 1000;
@@ -48,7 +48,7 @@ static double SyscallUs()
 // What a nanosleep of the helper's awake poll really lasts here.
 static double ShortSleepUs()
 {
-    timespec t = { 0, SHORT_SLEEP_US * 1000 };
+    timespec t = { 0, BRIDGE_AWAKE_POLL_US * 1000 };
     int64_t t0 = PortNativeTicks();
     for (int i = 0; i < SLEEPS; ++i)
         nanosleep(&t, nullptr);
@@ -186,7 +186,7 @@ int main(int argc, char** argv)
     Row("syscall_us (getppid)", sys, "us", "-", 0.0);
     Row("ppdev_ioctl_us (PPRSTATUS)", status, "us", "plain system call", sys);
     Row("ppdev_ioctl_us (PPWDATA)", data, "us", "plain system call", sys);
-    Row("nanosleep_20us_us (awake poll)", nap, "us", "asked for", SHORT_SLEEP_US);
+    Row("nanosleep_awake_poll_us", nap, "us", "asked for", BRIDGE_AWAKE_POLL_US);
     Row("futex_wake_us (between processes)", wake, "us", "plain system call", sys);
     Row("write_to_wire_median_us", Percentile(g_wire, 50), "us", "PPWDATA ioctl", data);
     Row("write_to_wire_median_us", Percentile(g_wire, 50), "us", "nanosleep of 20 us here", nap);

@@ -9,6 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 #include <algorithm>
+#include <string>
+#include "emuport.h"
 #include "portnative.h"
 #include "realport.h"
 
@@ -23,6 +25,21 @@ void LibraryWrite(PortState* s, uint16_t value)
         AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE))) {
         AtomicAdd(&s->doorbell, 1u);
         syscall(SYS_futex, &s->doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+    }
+}
+
+void LibraryRead(PortState* s)
+{
+    PortStateNoteRead(s, PortNativeTicks());
+}
+
+void PollFor(PortState* s, int ms)
+{
+    int64_t end = PortNativeTicks() + int64_t(ms) * 1000 * TICKS_PER_US;
+    while (PortNativeTicks() < end) {
+        LibraryRead(s);
+        timespec ts = { 0, POLL_PERIOD_MS * 1000000L };
+        nanosleep(&ts, nullptr);
     }
 }
 
@@ -45,6 +62,7 @@ std::vector<double> RunK2000(PortState* s, WriteCall call, int passes)
     unsigned seed = 1;
     int64_t passStart = PortNativeTicks();
     for (int p = 0; p < passes; ++p) {
+        LibraryRead(s);
         int64_t at = passStart;
         for (int i = 0; i < K2000_PASS_WRITES; ++i) {
             YieldUntil(at);
@@ -73,6 +91,36 @@ double ProcessCpuUs(pid_t pid)
     if (clock_getcpuclockid(pid, &id) != 0 || clock_gettime(id, &t) != 0)
         return -1.0;
     return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+double ProcessSleeps(pid_t pid)
+{
+    char path[64], line[256];
+    snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+    FILE* f = fopen(path, "r");
+    if (!f)
+        return -1.0;
+    double n = -1.0;
+    while (fgets(line, sizeof line, f))
+        if (sscanf(line, "voluntary_ctxt_switches: %lf", &n) == 1)
+            break;
+    fclose(f);
+    return n;
+}
+
+double DeviceIoctls(const char* device)
+{
+    std::string path = std::string(device) + EMUPORT_CTL_SUFFIX;
+    FILE* f = fopen(path.c_str(), "r");
+    if (!f)
+        return -1.0;
+    char line[256];
+    double n = -1.0;
+    while (fgets(line, sizeof line, f))
+        if (sscanf(line, "ioctls %lf", &n) == 1)
+            break;
+    fclose(f);
+    return n;
 }
 
 std::vector<int64_t> ReadWireRecord(const char* path)

@@ -1,6 +1,6 @@
 // The bridge loop end to end against a fake device: the doorbell wakes it,
-// every write arrives, the status follows, it ends without clients and fails
-// cleanly when the device does.
+// every write arrives, the status follows a reader and is left alone without
+// one, it ends without clients and fails cleanly when the device does.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -22,7 +22,10 @@ constexpr int64_t TICKS_PER_MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
 BridgeTiming FastTiming()
 {
     BridgeTiming t;
-    t.statusPeriod = 1 * TICKS_PER_MS;
+    t.statusMinGap = 1 * TICKS_PER_MS;
+    t.statusLead = TICKS_PER_MS / 2;
+    t.readerPeriod = 2 * TICKS_PER_MS;
+    t.readerGone = 20 * TICKS_PER_MS;
     t.awakePoll = TICKS_PER_MS / 50;
     t.awakeWindow = TICKS_PER_MS / 5;
     t.clientCheck = 5 * TICKS_PER_MS;
@@ -73,7 +76,10 @@ TEST(BridgeRun, SleepsWakesOnTheDoorbellFollowsTheStatusAndEndsWithoutClients)
         EXPECT_EQ(d.written, (std::vector<uint8_t>{ 0, 0x2A }));
         d.status = 0x3F;
     }
-    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->status) == 0x3F; }));
+    ASSERT_TRUE(WaitFor([&] {
+        StampRead(s);  // a program polling
+        return AtomicLoad(&s->status) == 0x3F;
+    }));
 
     PortStateFreeClient(s, slot);
     ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
@@ -111,6 +117,7 @@ TEST(BridgeRun, FarBehindASlowDeviceItStillBeatsAndReadsTheStatus)
     auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
     int64_t worstBeatAge = 0;
     bool done = WaitFor([&] {
+        StampRead(s);
         int64_t beat = AtomicLoad(&s->helperBeat);
         if (beat > 0 && AtomicLoad(&s->applied) < count)
             worstBeatAge = std::max(worstBeatAge, PortNativeTicks() - beat);
@@ -118,6 +125,56 @@ TEST(BridgeRun, FarBehindASlowDeviceItStillBeatsAndReadsTheStatus)
     });
     EXPECT_TRUE(done);
     EXPECT_LT(worstBeatAge, HELPER_LOST_MS * TICKS_PER_MS / 2);  // never near being taken for lost
+    {
+        std::lock_guard<std::mutex> g(d.lock);
+        EXPECT_GT(d.statusReads, 1) << "the reader was served between batches";
+    }
+    PortStateFreeClient(s, slot);
+    ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
+    EXPECT_EQ(run.get(), BRIDGE_EXIT_DONE);
+    free(s);
+}
+
+int StatusReads(FakeDevice& d)
+{
+    std::lock_guard<std::mutex> g(d.lock);
+    return d.statusReads;
+}
+
+// Status reads counted over `ms`.
+int ReadsOver(FakeDevice& d, int ms, PortState* polled = nullptr)
+{
+    int before = StatusReads(d);
+    for (int waited = 0; waited < ms; waited += 2) {
+        if (polled)
+            StampRead(polled);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return StatusReads(d) - before;
+}
+
+// Without a reader the register is read only at the beat; a reader polling
+// every 2 ms gets about a read per poll, not a fixed clock's; once it stops
+// the reads go back to the beat.
+TEST(BridgeRun, TheStatusIsReadForAReaderAndElseOnlyAtTheBeat)
+{
+    PortState* s = NewState();
+    FakeDevice d;
+    BridgeDevice dev = FakeBridgeDevice(&d);
+    BridgeTiming t = FastTiming();
+    t.clientCheck = 20 * TICKS_PER_MS;
+    const int ms = 200, beats = ms / 20;
+    int slot = PortStateTakeClient(s, getpid(), 0, PortNativeTicks());
+    auto run = std::async(std::launch::async, [&] { return BridgeRun(s, &dev, &t); });
+    ASSERT_TRUE(WaitFor([&] { return StatusReads(d) >= 1; }));
+    EXPECT_LE(ReadsOver(d, ms), beats + 2) << "no reader: at the beat only";
+
+    int served = ReadsOver(d, ms, s);
+    EXPECT_GE(served, 2 * beats) << "a polling reader is served more often than the beat";
+    EXPECT_LE(served, ms / 2 * 2 + 2) << "at most twice per read: the reader's pace, not a clock's";
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * t.readerGone / TICKS_PER_MS));
+    EXPECT_LE(ReadsOver(d, ms), beats + 2) << "the reader gone: at the beat again";
     PortStateFreeClient(s, slot);
     ASSERT_EQ(run.wait_for(LOOP_LIMIT), std::future_status::ready);
     EXPECT_EQ(run.get(), BRIDGE_EXIT_DONE);

@@ -127,4 +127,76 @@ TEST(BridgeState, ClientsCountOnlyWhileTheirProcessLives)
     free(s);
 }
 
+constexpr int64_t MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
+
+// A program polling every 10 ms: the helper reads statusLead before each poll,
+// once per poll; a late poll gets a read a period on; a reader faster than
+// the minimum gap is read for at that gap; a gone reader not at all.
+TEST(BridgeStatusPlan, ReadsJustBeforeEachPollAndNotWithoutPolls)
+{
+    BridgeTiming t = BridgeDefaultTiming();
+    PortState* s = NewState();
+    BridgeReader r = {};
+    int64_t start = PortNativeTicks();
+    EXPECT_EQ(BridgeNextStatusRead(&r, start, start, &t), BRIDGE_NEVER) << "no read stamped yet";
+    for (int i = 0; i < 20; ++i) {
+        AtomicAdd(&s->reads, int64_t(1));
+        AtomicStore(&s->lastReadTicks, start + i * 10 * MS);
+        BridgeWatchReader(&r, s, &t);
+    }
+    EXPECT_EQ(r.period, 10 * MS);
+    int64_t poll = start + 190 * MS, before = 10 * MS - t.statusLead;
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll - 2 * MS, poll, &t), poll + before);
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll + before, poll + before, &t), poll + 10 * MS + before) << "a late poll";
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll, poll + 995 * MS, &t), poll + before);
+    EXPECT_EQ(BridgeNextStatusRead(&r, poll, poll + 1001 * MS, &t), BRIDGE_NEVER) << "the reader is gone";
+
+    // An effect pass holds the program for 200 ms: the period barely moves.
+    AtomicAdd(&s->reads, int64_t(1));
+    AtomicStore(&s->lastReadTicks, poll + 200 * MS);
+    BridgeWatchReader(&r, s, &t);
+    EXPECT_LE(r.period, 13 * MS);
+
+    // A reader every 0.5 ms: reads at the minimum gap, whatever the lead.
+    for (int i = 1; i <= 40; ++i) {
+        AtomicAdd(&s->reads, int64_t(1));
+        AtomicStore(&s->lastReadTicks, poll + 200 * MS + i * MS / 2);
+        BridgeWatchReader(&r, s, &t);
+    }
+    EXPECT_EQ(r.period, t.statusMinGap);
+    int64_t now = poll + 220 * MS, next = BridgeNextStatusRead(&r, now - MS, now, &t);
+    EXPECT_GE(next, now - MS + t.statusMinGap);
+    EXPECT_LE(next, now - MS + 2 * t.statusMinGap);
+
+    // Stamps that went back or a count that wrapped teach nothing.
+    int64_t period = r.period;
+    AtomicStore(&s->reads, int64_t(-5));
+    AtomicStore(&s->lastReadTicks, start);
+    BridgeWatchReader(&r, s, &t);
+    EXPECT_EQ(r.period, period);
+    free(s);
+}
+
+// A poll that came late (its thread was busy) does not move the next read:
+// that is due on the timer's grid, not a period after the late poll.
+TEST(BridgeStatusPlan, ALatePollLeavesTheNextReadOnTheTimersGrid)
+{
+    BridgeTiming t = BridgeDefaultTiming();
+    PortState* s = NewState();
+    BridgeReader r = {};
+    int64_t start = PortNativeTicks();
+    for (int i = 0; i <= 20; ++i) {
+        AtomicAdd(&s->reads, int64_t(1));
+        AtomicStore(&s->lastReadTicks, start + i * 10 * MS + (i == 20 ? 4 * MS : 0));
+        BridgeWatchReader(&r, s, &t);
+    }
+    int64_t due = start + 200 * MS;  // the late poll's grid point
+    EXPECT_GE(r.grid, due);
+    EXPECT_LE(r.grid, due + MS);
+    int64_t next = BridgeNextStatusRead(&r, due - t.statusLead, due + 4 * MS, &t);
+    EXPECT_LE(next, due + 10 * MS - 2 * MS) << "well before the next poll on the grid";
+    EXPECT_GT(next, due + 4 * MS);
+    free(s);
+}
+
 }  // namespace

@@ -21,6 +21,7 @@ struct FakeDevice {
     int writeError = 0;
     int statusError = 0;   // every status read fails with this, when set
     int writeDelayUs = 0;  // a slow device: each data write takes this long
+    int statusReads = 0;   // status reads answered
     int interrupts = 0;    // the next calls that a signal interrupts (EINTR)
     std::vector<uint8_t> controls;  // control writes
 };
@@ -56,6 +57,7 @@ inline int FakeStatus(void* context, uint8_t* value)
         return EINTR;
     if (d->statusError)
         return d->statusError;
+    ++d->statusReads;
     *value = d->status;
     return 0;
 }
@@ -71,6 +73,12 @@ inline int FakeControl(void* context, uint8_t value)
 inline BridgeDevice FakeBridgeDevice(FakeDevice* d)
 {
     return BridgeDevice{ d, FakeWrite, FakeStatus, "/dev/fauxport", FakeControl };
+}
+
+// The library's side of a read: the count and the clock it stamps.
+inline void StampRead(PortState* s)
+{
+    PortStateNoteRead(s, PortNativeTicks());
 }
 
 // A clean state in private memory, set for the ppdev backend.

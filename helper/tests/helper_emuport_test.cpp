@@ -155,7 +155,10 @@ TEST_F(HelperOnEmulatedPort, WritesArriveInOrderStatusFollowsAndItEndsWithoutCli
     ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&x.s->applied) == AtomicLoad(&x.s->writes); }));
     EXPECT_EQ(WireValues(), expected);
     Control("status 95");
-    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&x.s->status) == 95; }));
+    EXPECT_TRUE(WaitFor([&] {
+        PortStateNoteRead(x.s, PortNativeTicks());  // a read, as the library stamps it
+        return AtomicLoad(&x.s->status) == 95;
+    }));
     PortStateFreeClient(x.s, x.slot);
     EXPECT_EQ(Ended(helper), 0);
     EXPECT_EQ(AtomicLoad(&x.s->helperState), uint32_t(HELPER_EXITED));

@@ -31,7 +31,12 @@ template <typename F> bool WaitFor(F cond)
 
 BridgeTiming FastTiming()
 {
-    BridgeTiming t = { TICKS_PER_MS, TICKS_PER_MS / 50, TICKS_PER_MS / 5, 5 * TICKS_PER_MS, 100 * TICKS_PER_MS };
+    BridgeTiming t = BridgeDefaultTiming();
+    t.statusMinGap = TICKS_PER_MS;
+    t.awakePoll = TICKS_PER_MS / 50;
+    t.awakeWindow = TICKS_PER_MS / 5;
+    t.clientCheck = 5 * TICKS_PER_MS;
+    t.idleExit = 100 * TICKS_PER_MS;
     return t;
 }
 

@@ -8,13 +8,16 @@
 HWND IndicatorButtons[INDICATOR_SLOTS];
 IndicatorImageSet IndicatorImages;
 unsigned char ExtinguishFlags[OUTPUT_SLOTS];
+HBITMAP IndicatorPictures[INDICATOR_SLOTS];
 ShownPicture ShownPictures[INDICATOR_SLOTS];
 
-// Setting a picture makes the button repaint, which is most of the cost of a
-// write: a picture the button already shows is left alone.
-void ShowIndicator(int slot, HBITMAP image)
+// Gives the slot's button the model's picture. Setting a picture makes the
+// button repaint, which is most of the cost of a write: a picture the button
+// already shows is left alone.
+static void SendPicture(int slot)
 {
     HWND button = IndicatorButtons[slot];
+    HBITMAP image = IndicatorPictures[slot];
     ShownPicture& shown = ShownPictures[slot];
     if (button && shown.button == button && shown.image == image)
         return;
@@ -23,9 +26,17 @@ void ShowIndicator(int slot, HBITMAP image)
     shown.image = image;
 }
 
+void ShowIndicator(int slot, HBITMAP image)
+{
+    IndicatorPictures[slot] = image;
+    SendPicture(slot);
+}
+
+// What SetDlgItemTextA does, without looking the box up among the panel's
+// controls at every poll (a round trip to the window server under Wine).
 void ShowStatusText(const char* text)
 {
-    SetDlgItemTextA(ControlPanel, IDC_STATUS_BOX, text);
+    SendMessageA(StatusBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
 // 0 without a slider.
@@ -63,10 +74,14 @@ BinaryDigits ToBinaryDigits(short value)
     return digits;
 }
 
-// Clears the outputs and shows the value's bits, then writes the value. Each
-// LED is given its final picture at once: one that stays lit is not shown
-// unlit in between, which no one could see, since nothing paints before the
-// value is written.
+// Clears the outputs and shows the value's bits in the model, writes the
+// value, then hands the changed pictures to the buttons. Each LED is given its
+// final picture at once: one that stays lit is not shown unlit in between.
+//
+// Sending the pictures after the value keeps the data lines low only for the
+// time of the model's update. No one but the wire can tell: a button paints,
+// and a message from another thread or process reaches it, only when this
+// thread next reads its queue, which is after this function has returned.
 void WriteOutputs(short port, short value)
 {
     BinaryDigits digits = ToBinaryDigits(value);
@@ -75,10 +90,12 @@ void WriteOutputs(short port, short value)
     for (int i = 0; i < OUTPUT_SLOTS; ++i) {
         ended = ended || digits.text[i] == '\0';
         bool lit = !ended && digits.text[i] == '1';
-        ShowIndicator(i, lit ? IndicatorImages.ledOn : IndicatorImages.ledOff);
+        IndicatorPictures[i] = lit ? IndicatorImages.ledOn : IndicatorImages.ledOff;
         ExtinguishFlags[i] = 0;
     }
     PortWrite(port, value);
+    for (int i = 0; i < OUTPUT_SLOTS; ++i)
+        SendPicture(i);
 }
 
 void ExtinguishTick()

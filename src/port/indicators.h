@@ -22,6 +22,10 @@ extern HWND IndicatorButtons[INDICATOR_SLOTS];             // bitmap buttons by 
 extern IndicatorImageSet IndicatorImages;                   // the four pictures
 extern unsigned char ExtinguishFlags[OUTPUT_SLOTS];         // 1: shown unlit at every tick
 
+// The picture each indicator shows in the model, in the order the operations
+// change them; the buttons are given it by SendPicture.
+extern HBITMAP IndicatorPictures[INDICATOR_SLOTS];
+
 // The picture each slot's button was last given, and that button: a picture
 // already shown is not set again.
 struct ShownPicture {

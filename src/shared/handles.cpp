@@ -4,3 +4,4 @@ HINSTANCE Instance;
 HWND MainWindow;
 HWND ControlPanel;
 HWND DelaySlider;
+HWND StatusBox;

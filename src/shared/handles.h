@@ -21,5 +21,6 @@ extern HINSTANCE Instance;  // the program's module, for its resources
 extern HWND MainWindow;     // receiver of every timer
 extern HWND ControlPanel;   // the panel whose controls are read and written
 extern HWND DelaySlider;    // IDC_DELAY_SLIDER; its position is the step delay
+extern HWND StatusBox;      // IDC_STATUS_BOX; takes the status value at every poll
 
 #endif

@@ -57,12 +57,15 @@ static void OnCreate(HWND window)
                                       ControlPanelProc, 0);
     if (!ControlPanel)
         MessageBoxA(nullptr, "Impossible de créer le module principal", "Erreur", 0);
-    KeepGroundBeneathControls(ControlPanel);
-    SkipUnchangedText(GetDlgItem(ControlPanel, IDC_STATUS_BOX));
     ShowWindow(ControlPanel, SW_SHOW);
     PortWrite(DATA_PORT, 0);
     SensorPollTimer = SetTimer(window, TIMER_SENSOR_POLL, 1, nullptr);
     SensorResetTimer = SetTimer(window, TIMER_SENSOR_RESET, 500, nullptr);
+    // After the first write, which they would hold up (a look at every control):
+    // nothing paints, and no timer or message reaches the panel, before this
+    // function has returned.
+    KeepGroundBeneathControls(ControlPanel);
+    SkipUnchangedText(StatusBox);
 }
 
 static void OnClose(HWND window)

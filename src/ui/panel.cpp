@@ -34,6 +34,7 @@ static void InitialisePanel(HWND dialog)
     SendMessageA(DelaySlider, TBM_SETRANGEMAX, TRUE, 200);
     SendMessageA(DelaySlider, TBM_SETRANGEMIN, TRUE, 0);
     SendMessageA(DelaySlider, TBM_SETPOS, TRUE, 100);
+    StatusBox = GetDlgItem(dialog, IDC_STATUS_BOX);
 
     for (int slot = 0; slot < INDICATOR_SLOTS; ++slot) {
         IndicatorButtons[slot] = GetDlgItem(dialog, SLOT_CONTROLS[slot]);

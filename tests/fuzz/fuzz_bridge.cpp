@@ -75,6 +75,24 @@ static void CheckWire(PortState* s, int64_t from, int64_t wireBefore)
     FuzzCheck(Sleeps <= PORTSTATE_TORN_WAIT_MS * 2, "helper waited too long on torn entries");
 }
 
+// Whatever the library's read stamps say, the next status read is planned
+// within two clientChecks of the last and never closer than statusMinGap.
+static void CheckStatusPlan(PortState* s, int64_t now, FuzzedDataProvider& in)
+{
+    BridgeTiming t = BridgeDefaultTiming();
+    if (in.ConsumeBool())  // a read stamp near the clock, as a live reader leaves it
+        s->lastReadTicks = now - in.ConsumeIntegralInRange<int64_t>(-t.readerGone, 2 * t.readerGone);
+    BridgeReader r = {};
+    r.reads = static_cast<int64_t>(static_cast<uint64_t>(s->reads) - 3);
+    r.lastRead = now - t.readerPeriod;
+    BridgeWatchReader(&r, s, &t);
+    FuzzCheck(r.period >= t.statusMinGap && r.period <= t.clientCheck, "reader period out of bounds");
+    int64_t last = now - 1;
+    int64_t next = BridgeNextStatusRead(&r, last, now, &t);
+    FuzzCheck(next == BRIDGE_NEVER || (next >= last + t.statusMinGap && next <= last + 2 * t.clientCheck),
+              "status read planned out of bounds");
+}
+
 static void SetUpDevice(FuzzedDataProvider& in)
 {
     static const int ERRS[] = { EIO, ENOTTY, ENODEV, ENXIO, ENOTCONN, EBUSY, EACCES, EINTR };
@@ -107,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int64_t now = PortNativeTicks();
     if (BridgeReadStatus(s, &dev, now) == 0)
         FuzzCheck(s->status == StatusPins, "status not stored");
+    CheckStatusPlan(s, now, in);
     BridgeClientsAlive(s);
     BridgeOtherHelper(s, now);
     BridgeHasWork(s, s->writes);

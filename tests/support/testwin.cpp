@@ -74,6 +74,7 @@ TestPanel CreateTestPanel(WNDPROC mainProc)
     MainWindow = p.main;
     ControlPanel = p.panel;
     DelaySlider = p.slider;
+    StatusBox = p.statusBox;
     return p;
 }
 
@@ -90,7 +91,7 @@ void DestroyTestPanel(TestPanel& p)
         DeleteObject(*b);
         *b = nullptr;
     }
-    MainWindow = ControlPanel = DelaySlider = nullptr;
+    MainWindow = ControlPanel = DelaySlider = StatusBox = nullptr;
     TimerSlot102 = TimerSlot104 = 0;
     p = TestPanel();
 }

@@ -21,7 +21,7 @@ struct TestPanel {
 };
 
 // Creates the windows and binds IndicatorButtons, IndicatorImages (four
-// distinct small bitmaps), MainWindow, ControlPanel and DelaySlider. The main
+// distinct small bitmaps), MainWindow, ControlPanel, DelaySlider and StatusBox. The main
 // window is hidden; mainProc, when given, becomes its window procedure (for
 // instance TimerDispatchProc), otherwise it is DefWindowProcA.
 TestPanel CreateTestPanel(WNDPROC mainProc = nullptr);
