@@ -61,7 +61,7 @@ static std::vector<double> ProgramZeroPulsesUs(const char* port)
         Click(Control(p, IDC_K2000));
         WaitPumping([&] { return JournalMark() - mark >= K2000_WRITES; }, K2000_LIMIT_MS);
         Click(Control(p, IDC_STOP));
-        std::vector<SimPortWrite> w = JournalSince(mark);
+        std::vector<JournalWrite> w = JournalSince(mark);
         for (size_t i = 0; i + 1 < w.size(); ++i)
             if (w[i].port == DATA && w[i].value == 0 && w[i + 1].port == DATA && w[i + 1].value != 0)
                 us.push_back(1000.0 * TicksToMs(w[i + 1].ticks - w[i].ticks));
@@ -112,8 +112,8 @@ void BenchChain()
         AddNote("chained_call_overhead_us: the libraries could not be loaded from " + TestFolder());
         return;
     }
-    if (SimPortAttach()->backend != PORT_BACKEND_CHAINED) {
-        AddNote("chained_call_overhead_us: INPOUT32.dll did not chain: " + std::string(SimPortAttach()->faultText));
+    if (SharedPortAttach()->backend != PORT_BACKEND_CHAINED) {
+        AddNote("chained_call_overhead_us: INPOUT32.dll did not chain: " + std::string(SharedPortAttach()->faultText));
         return;
     }
     Progress("chained calls: %d rounds of %d calls each way", ROUNDS, CALLS_PER_ROUND);

@@ -163,7 +163,7 @@ struct PassSplit {
     double sleptMs;    // from each value's write to the next step, or the return
 };
 
-static PassSplit SplitPass(const std::vector<SimPortWrite>& w, int steps, LONG64 start, LONG64 end, DWORD delay,
+static PassSplit SplitPass(const std::vector<JournalWrite>& w, int steps, LONG64 start, LONG64 end, DWORD delay,
                            double* worstErrorMs, std::vector<double>* glitchesUs)
 {
     PassSplit split = { TicksToMs(w[0].ticks - start), 0.0 };
@@ -191,7 +191,7 @@ static PassFigures MeasurePasses(const Effect& e, DWORD delay, std::vector<doubl
         LONG64 start = Now();
         e.run();
         LONG64 end = Now();
-        std::vector<SimPortWrite> w = JournalSince(mark);
+        std::vector<JournalWrite> w = JournalSince(mark);
         if (w.size() != static_cast<size_t>(2 * e.steps)) {
             ++f.badPasses;
             continue;
@@ -295,7 +295,7 @@ static Summary MeasureBareTimer()
 // The program's three idle timers on the test window, as MainWindow runs them.
 static void RunProgramTimers(HWND main)
 {
-    SimPortSetStatus(SimPortAttach(), SIMPORT_STATUS_IDLE);
+    SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
     PollStamps.clear();
     ExtinguishStamps.clear();
     SetTimer(main, TIMER_SENSOR_POLL, 1, nullptr);

@@ -10,7 +10,7 @@
 #include <vector>
 #include "bench.h"
 #include "testwin.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 
 constexpr int START_ROUNDS = 3;
@@ -81,8 +81,8 @@ bool WindowShown(const Started& s)
 
 static LONG64 FirstZeroWrite(int64_t mark)
 {
-    for (const SimPortWrite& w : JournalSince(mark))
-        if (w.port == SIMPORT_DATA && w.value == 0)
+    for (const JournalWrite& w : JournalSince(mark))
+        if (w.port == PORT_DATA && w.value == 0)
             return w.ticks;
     return 0;
 }
@@ -218,7 +218,7 @@ struct PollWatch {
     std::vector<double> gapsMs;
 };
 
-static void WatchPolls(SimPortState* s, PollWatch* w)
+static void WatchPolls(PortState* s, PollWatch* w)
 {
     LONG64 ticks = s->lastReadTicks;
     LONG64 reads = s->reads;
@@ -234,7 +234,7 @@ static void WatchPolls(SimPortState* s, PollWatch* w)
 static void MeasureIdle(const Started& program, const Started& bare, IdleFigures* p, IdleFigures* b,
                         PollWatch* polls, double* pollMeanMs)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     LONG64 start = Now();
     CpuMark cpuProgram = CpuNow(program), cpuBare = CpuNow(bare);
     LONG64 readsBefore = s->reads;

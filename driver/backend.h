@@ -11,7 +11,7 @@
 #include <windows.h>
 #include <stdint.h>
 #include "portconfig.h"
-#include "simport.h"
+#include "sharedport.h"
 
 struct PortBackend {
     int16_t (*read)(uint16_t port);
@@ -22,20 +22,20 @@ struct PortBackend {
 const PortBackend* SelectBackend();
 
 // Each backend's start: the backend to use, or null after a fault reported.
-const PortBackend* SimulatedBackend(SimPortState* s);
-const PortBackend* FaultedBackend(SimPortState* s);
-const PortBackend* ChainedBackend(SimPortState* s, const PortConfig& c);
-const PortBackend* DirectBackend(SimPortState* s, const PortConfig& c);
-const PortBackend* PpdevBackend(SimPortState* s, const PortConfig& c);
+const PortBackend* SimulatedBackend(PortState* s);
+const PortBackend* FaultedBackend(PortState* s);
+const PortBackend* ChainedBackend(PortState* s, const PortConfig& c);
+const PortBackend* DirectBackend(PortState* s, const PortConfig& c);
+const PortBackend* PpdevBackend(PortState* s, const PortConfig& c);
 
 // Records a fault in the shared state and says it once on the console
 // (stderr). `text` is UTF-8.
-void ReportFault(SimPortState* s, PortFaultCode code, const char* text);
+void ReportFault(PortState* s, PortFaultCode code, const char* text);
 // Says a line on the console (stderr), with the library's prefix; UTF-8.
 void SayLine(const char* text);
 // Says on the console a fault that another process (the helper) recorded,
 // once per fault; cheap when nothing changed.
-void EchoNewFault(SimPortState* s);
+void EchoNewFault(PortState* s);
 
 // The program's 0x378, 0x379, 0x37A as base, base + 1, base + 2; other
 // addresses unchanged.

@@ -15,7 +15,7 @@ constexpr char MARKER_SECTION[IMAGE_SIZEOF_SHORT_NAME + 1] = ".trvkprt";
 // library is recognised as a loop.
 __attribute__((section(".trvkprt"), used)) static const char g_marker[] = "Travek port library";
 
-static SimPortState* g_state;  // the shared state
+static PortState* g_state;  // the shared state
 static ChainRead g_read;       // ordinal 1 of the chained library
 static ChainWrite g_write;     // ordinal 2 of the chained library
 static uint32_t g_base;        // the chained port's base
@@ -23,7 +23,7 @@ static uint32_t g_base;        // the chained port's base
 static int16_t ChainedRead(uint16_t port)
 {
     int16_t v = g_read(static_cast<short>(MapPort(port, g_base)));
-    SimPortCountRead(g_state, port, v);
+    SharedPortCountRead(g_state, port, v);
     return v;
 }
 
@@ -66,7 +66,7 @@ static const char* LoadError(DWORD e)
     }
 }
 
-static HMODULE Load(SimPortState* s, const PortConfig& c)
+static HMODULE Load(PortState* s, const PortConfig& c)
 {
     wchar_t path[PORTSTATE_TEXT];
     if (!MultiByteToWideChar(CP_UTF8, 0, c.target, -1, path, PORTSTATE_TEXT))
@@ -84,7 +84,7 @@ static HMODULE Load(SimPortState* s, const PortConfig& c)
     return m;
 }
 
-const PortBackend* ChainedBackend(SimPortState* s, const PortConfig& c)
+const PortBackend* ChainedBackend(PortState* s, const PortConfig& c)
 {
     HMODULE m = Load(s, c);
     if (!m)
@@ -111,6 +111,6 @@ const PortBackend* ChainedBackend(SimPortState* s, const PortConfig& c)
     g_base = c.base;
     g_read = reinterpret_cast<ChainRead>(reinterpret_cast<void*>(r));
     g_write = reinterpret_cast<ChainWrite>(reinterpret_cast<void*>(w));
-    PortStateFault(s, PORT_FAULT_NONE, "", SimPortNow());
+    PortStateFault(s, PORT_FAULT_NONE, "", SharedPortNow());
     return &g_chained;
 }

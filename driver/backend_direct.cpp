@@ -13,7 +13,7 @@ constexpr uintptr_t FLOATING_BYTE = 0xFF;
 
 typedef PVOID(WINAPI* AddHandler)(ULONG first, PVECTORED_EXCEPTION_HANDLER handler);
 
-static SimPortState* g_state;  // the shared state
+static PortState* g_state;  // the shared state
 static uint32_t g_base;        // the port's base
 static LONG g_refused;         // set by the handler once an instruction was refused
 static bool g_refusalReported; // the fault has been said once
@@ -78,7 +78,7 @@ static int16_t DirectRead(uint16_t port)
         ReportRefused(real);
         return SimPortRead(g_state, port);  // the faulted backend's answer
     }
-    SimPortCountRead(g_state, port, v);
+    SharedPortCountRead(g_state, port, v);
     return v;
 }
 
@@ -94,7 +94,7 @@ static void DirectWrite(uint16_t port, uint16_t value)
 
 static const PortBackend g_direct = { DirectRead, DirectWrite };
 
-const PortBackend* DirectBackend(SimPortState* s, const PortConfig& c)
+const PortBackend* DirectBackend(PortState* s, const PortConfig& c)
 {
     g_state = s;
     g_base = c.base;
@@ -109,6 +109,6 @@ const PortBackend* DirectBackend(SimPortState* s, const PortConfig& c)
         ReportRefused(static_cast<uint16_t>(c.base + 1));
         return nullptr;
     }
-    PortStateFault(s, PORT_FAULT_NONE, "", SimPortNow());
+    PortStateFault(s, PORT_FAULT_NONE, "", SharedPortNow());
     return &g_direct;
 }

@@ -8,7 +8,7 @@
 #include <limits.h>
 #include <stdio.h>
 
-static SimPortState* g_state;  // the shared state
+static PortState* g_state;  // the shared state
 static int g_slot = -1;        // this process's client slot, counted in while it writes
 
 // Wakes the helper if it sleeps (see the bridge protocol).
@@ -20,8 +20,8 @@ static void Ring()
 
 static int16_t PpdevRead(uint16_t port)
 {
-    SimPortValidate(g_state);
-    int64_t now = SimPortNow();
+    SharedPortValidate(g_state);
+    int64_t now = SharedPortNow();
     PortStateNoteRead(g_state, now);
     HelperWatch(now);
     switch (port) {
@@ -34,17 +34,17 @@ static int16_t PpdevRead(uint16_t port)
 
 static void PpdevWrite(uint16_t port, uint16_t value)
 {
-    SimPortValidate(g_state);
-    PortStateAppendAs(g_state, g_slot, port, value, SimPortNow);
+    SharedPortValidate(g_state);
+    PortStateAppendAs(g_state, g_slot, port, value, SharedPortNow);
     Ring();
     HelperWatch(AtomicLoad(&g_state->lastWriteTicks));
 }
 
 static const PortBackend g_ppdev = { PpdevRead, PpdevWrite };
 
-const PortBackend* PpdevBackend(SimPortState* s, const PortConfig& c)
+const PortBackend* PpdevBackend(PortState* s, const PortConfig& c)
 {
-    if (!SimPortFilePath()) {
+    if (!SharedPortFilePath()) {
         char text[PORTSTATE_TEXT];
         snprintf(text, sizeof text, "TRAVEK_PORT : « %s » : un périphérique ppdev ne se pilote que sous Linux "
                  "(Wine), avec l'état partagé dans un fichier", c.target);
@@ -53,15 +53,15 @@ const PortBackend* PpdevBackend(SimPortState* s, const PortConfig& c)
         return nullptr;
     }
     g_state = s;
-    g_slot = SimPortClientSlot();
+    g_slot = SharedPortClientSlot();
     // The first selection of the device: the start-up write, the next one,
     // is the first to reach the wire, and no read has come from it yet (the
     // status dates from now).
     if (AtomicExchange(&s->backend, uint32_t(PORT_BACKEND_PPDEV)) != PORT_BACKEND_PPDEV) {
-        AtomicStore(&s->applied, SimPortWriteCount(s));
+        AtomicStore(&s->applied, SharedPortWriteCount(s));
         AtomicStore(&s->status, PORT_STATUS_IDLE);
-        AtomicStore(&s->statusTicks, SimPortNow());
-        PortStateFault(s, PORT_FAULT_NONE, "", SimPortNow());
+        AtomicStore(&s->statusTicks, SharedPortNow());
+        PortStateFault(s, PORT_FAULT_NONE, "", SharedPortNow());
     }
     HelperWatchStart(s);
     return &g_ppdev;

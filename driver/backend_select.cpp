@@ -56,9 +56,9 @@ static void Say(const char* text)
         WriteFile(err, line, static_cast<DWORD>(n), &done, nullptr);
 }
 
-void ReportFault(SimPortState* s, PortFaultCode code, const char* text)
+void ReportFault(PortState* s, PortFaultCode code, const char* text)
 {
-    PortStateFault(s, code, text, SimPortNow());
+    PortStateFault(s, code, text, SharedPortNow());
     g_echoedFaults = AtomicLoad(&s->faults);
     Say(text);
     NotifyFaultLater(code, text);
@@ -69,7 +69,7 @@ void SayLine(const char* text)
     Say(text);
 }
 
-void EchoNewFault(SimPortState* s)
+void EchoNewFault(PortState* s)
 {
     uint32_t faults = AtomicLoad(&s->faults);
     if (faults == g_echoedFaults)
@@ -140,7 +140,7 @@ static void LoadConfig(PortConfig* c)
 }
 
 // Says in the state what this process asked for.
-static void Publish(SimPortState* s, const PortConfig& c)
+static void Publish(PortState* s, const PortConfig& c)
 {
     AtomicStore(&s->base, c.base);
     PortStateSetTarget(s, c.target);
@@ -149,9 +149,9 @@ static void Publish(SimPortState* s, const PortConfig& c)
 }
 
 // Without a client slot the helper does not count this process: said once.
-static void SayNoClientSlot(SimPortState* s)
+static void SayNoClientSlot(PortState* s)
 {
-    if (!UnderWine() || SimPortAttachError() || SimPortClientSlot() >= 0)
+    if (!UnderWine() || SharedPortAttachError() || SharedPortClientSlot() >= 0)
         return;
     char text[PORTSTATE_TEXT];
     snprintf(text, sizeof text, "déjà %d programmes utilisent le port : celui-ci n'y est pas compté "
@@ -161,11 +161,11 @@ static void SayNoClientSlot(SimPortState* s)
 
 static const PortBackend* Choose()
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     g_echoedFaults = AtomicLoad(&s->faults);  // faults of earlier sessions are not this program's to say
     PortConfig c;
     LoadConfig(&c);
-    if (const char* e = SimPortAttachError()) {
+    if (const char* e = SharedPortAttachError()) {
         char text[PORTSTATE_TEXT];
         snprintf(text, sizeof text, "état partagé du port inaccessible, port privé à ce programme : %s", e);
         ReportFault(s, PORT_FAULT_BRIDGE_FILES, text);
@@ -178,8 +178,8 @@ static const PortBackend* Choose()
     const PortBackend* b = nullptr;
     switch (c.backend) {
     case PORT_BACKEND_SIMULATED:
-        if (!SimPortAttachError())
-            PortStateFault(s, PORT_FAULT_NONE, "", SimPortNow());
+        if (!SharedPortAttachError())
+            PortStateFault(s, PORT_FAULT_NONE, "", SharedPortNow());
         return SimulatedBackend(s);
     case PORT_BACKEND_CHAINED: b = ChainedBackend(s, c); break;
     case PORT_BACKEND_DIRECT: b = DirectBackend(s, c); break;

@@ -1,7 +1,7 @@
 // The simulated port, and the faulted backend that shares its reads.
 #include "backend.h"
 
-static SimPortState* g_sim;  // the shared state the two backends use
+static PortState* g_sim;  // the shared state the two backends use
 
 static int16_t SimRead(uint16_t port)
 {
@@ -18,13 +18,13 @@ static const PortBackend g_simulated = { SimRead, SimWrite };
 // last good value since nothing real updates it.
 static const PortBackend g_faulted = { SimRead, SimWrite };
 
-const PortBackend* SimulatedBackend(SimPortState* s)
+const PortBackend* SimulatedBackend(PortState* s)
 {
     g_sim = s;
     return &g_simulated;
 }
 
-const PortBackend* FaultedBackend(SimPortState* s)
+const PortBackend* FaultedBackend(PortState* s)
 {
     g_sim = s;
     return &g_faulted;

@@ -5,7 +5,7 @@
 #include "helperstart.h"
 #include "portfaults.h"
 
-static SimPortState* g_state;     // the shared state
+static PortState* g_state;     // the shared state
 static int64_t g_nextWatch;       // clock of the next look at the helper
 static int64_t g_nextStart;       // clock before which no helper is started (back-off)
 static int g_backoffMs = HELPER_BACKOFF_FIRST_MS;  // the wait before the next start
@@ -33,7 +33,7 @@ static bool HelperBeats()
     if (state != HELPER_STARTING && !Serving(state) && state != HELPER_WAITING)
         return false;
     int64_t limit = state == HELPER_STARTING ? HELPER_START_LEASE_MS : HELPER_LOST_MS;
-    return SimPortNow() - AtomicLoad(&g_state->helperBeat) < MsToTicks(limit);
+    return SharedPortNow() - AtomicLoad(&g_state->helperBeat) < MsToTicks(limit);
 }
 
 static void SayStartFailure(const char* text)
@@ -53,7 +53,7 @@ static DWORD WINAPI StartHelper(LPVOID)
         SayStartFailure(text);
     } else {
         args[0] = L'"';
-        MultiByteToWideChar(CP_UTF8, 0, SimPortFilePath(), -1, args + 1, PORTSTATE_TEXT * 4 - 2);
+        MultiByteToWideChar(CP_UTF8, 0, SharedPortFilePath(), -1, args + 1, PORTSTATE_TEXT * 4 - 2);
         lstrcatW(args, L"\"");
         DWORD e = SpawnHelper(exe, args);
         if (e != 0) {
@@ -169,8 +169,8 @@ void HelperWatch(int64_t now)
         g_silentStarts = 0;  // it said why and tries again itself
 }
 
-void HelperWatchStart(SimPortState* s)
+void HelperWatchStart(PortState* s)
 {
     g_state = s;
-    StartHelperLater(SimPortNow());
+    StartHelperLater(SharedPortNow());
 }

@@ -1,7 +1,7 @@
 // Where the shared state lives for a Windows process: a named section on
 // Windows, the state file under Wine (made owner-only with raw Linux calls,
-// then mapped through its DOS path). See simport.h.
-#include "simport.h"
+// then mapped through its DOS path). See sharedport.h.
+#include "sharedport.h"
 #include "unixcall.h"
 #include "wineproc.h"
 #include <stdio.h>
@@ -14,11 +14,11 @@ constexpr DWORD INIT_LOCK_MS = 2000;
 constexpr int PATH_BYTES = 1024;
 constexpr int ERROR_BYTES = 512;
 
-static SimPortState* g_state;        // the mapped state of this process
+static PortState* g_state;        // the mapped state of this process
 static HANDLE g_initMutex;           // Windows: serialises creation and re-initialisation
 static long g_lockFd = -1;           // Wine: the state file, flocked for the same
 static int g_clientSlot = -1;        // this process's client slot
-static SimPortState g_privateState;  // fallback when no shared state can be had
+static PortState g_privateState;  // fallback when no shared state can be had
 static char g_filePath[PATH_BYTES];  // Wine: the state file's Linux path
 static char g_error[ERROR_BYTES];    // why the shared state could not be had
 
@@ -131,7 +131,7 @@ static long OpenStateFile()
 
 // Maps the state file through its DOS path; the view must be the file
 // checked as `fd` (a file swapped in between is refused).
-static SimPortState* MapStateFile(long fd)
+static PortState* MapStateFile(long fd)
 {
     wchar_t unixPath[PATH_BYTES];
     if (!MultiByteToWideChar(CP_UTF8, 0, g_filePath, -1, unixPath, PATH_BYTES))
@@ -162,19 +162,19 @@ static SimPortState* MapStateFile(long fd)
         CloseHandle(mapping);
         return nullptr;
     }
-    return static_cast<SimPortState*>(view);  // the mapping handle stays open for the process
+    return static_cast<PortState*>(view);  // the mapping handle stays open for the process
 }
 
 // True while slot i's process lives: same pid and same identity (a reused
 // pid or a zombie does not count).
-static bool ClientLives(SimPortState* s, int i)
+static bool ClientLives(PortState* s, int i)
 {
     int32_t pid = AtomicLoad(&s->clients[i].unixPid);
     return pid > 0 && WineProcessIs(pid, AtomicLoad(&s->clientStart[i]));
 }
 
 // True if some client slot holds a live process; frees the slots of dead ones.
-static bool SweepClients(SimPortState* s)
+static bool SweepClients(PortState* s)
 {
     bool live = false;
     for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {
@@ -190,17 +190,17 @@ static bool SweepClients(SimPortState* s)
 
 // A helper process lives and beats. Judged without trusting the header: a
 // state corrupt under a live helper must not be cleared under it.
-static bool HelperBeats(SimPortState* s)
+static bool HelperBeats(PortState* s)
 {
     uint32_t state = AtomicLoad(&s->helperState);
     if (state != HELPER_STARTING && state != HELPER_AWAKE && state != HELPER_SLEEPING && state != HELPER_WAITING)
         return false;
-    int64_t age = SimPortNow() - AtomicLoad(&s->helperBeat);
+    int64_t age = SharedPortNow() - AtomicLoad(&s->helperBeat);
     return age >= 0 && age < Frequency() * HELPER_LOST_MS / 1000 &&
            (!UnderWine() || WineProcessIs(AtomicLoad(&s->helperPid), AtomicLoad(&s->helperStart)));
 }
 
-static SimPortState* AttachWineFile()
+static PortState* AttachWineFile()
 {
     size_t dirLength = StatePath();
     if (dirLength == 0) {
@@ -212,7 +212,7 @@ static SimPortState* AttachWineFile()
     long fd = OpenStateFile();
     if (fd < 0)
         return nullptr;
-    SimPortState* s = MapStateFile(fd);
+    PortState* s = MapStateFile(fd);
     if (!s) {
         UnixClose(fd);
         return nullptr;
@@ -229,27 +229,27 @@ static SimPortState* AttachWineFile()
         PortStateRepair(s, Frequency(), helper);
     long pid = UnixGetPid();
     g_clientSlot = PortStateTakeClient(s, static_cast<int32_t>(pid), static_cast<int32_t>(GetCurrentProcessId()),
-                                       SimPortNow(), WineProcessIdentity(pid));
+                                       SharedPortNow(), WineProcessIdentity(pid));
     Unlock();
     return s;
 }
 
-static SimPortState* AttachSection()
+static PortState* AttachSection()
 {
-    g_initMutex = CreateMutexW(nullptr, FALSE, SIMPORT_MUTEX_NAME);
+    g_initMutex = CreateMutexW(nullptr, FALSE, SHAREDPORT_MUTEX_NAME);
     Lock();
-    SimPortState* s = nullptr;
+    PortState* s = nullptr;
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(SimPortState), SIMPORT_MAPPING_NAME);
+                                        sizeof(PortState), SHAREDPORT_MAPPING_NAME);
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     if (mapping)
-        s = static_cast<SimPortState*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        s = static_cast<PortState*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     if (s && !existed)
         PortStateInit(s, Frequency(), 0);
     else if (s)
         PortStateRepair(s, Frequency(), false);
     if (s)
-        g_clientSlot = PortStateTakeClient(s, 0, static_cast<int32_t>(GetCurrentProcessId()), SimPortNow());
+        g_clientSlot = PortStateTakeClient(s, 0, static_cast<int32_t>(GetCurrentProcessId()), SharedPortNow());
     else
         snprintf(g_error, sizeof g_error, "mémoire partagée du port indisponible (erreur %lu)", GetLastError());
     Unlock();
@@ -262,11 +262,11 @@ static void FreeClientSlot()
         PortStateFreeClient(g_state, g_clientSlot);
 }
 
-SimPortState* SimPortAttach()
+PortState* SharedPortAttach()
 {
     if (g_state)
         return g_state;
-    SimPortState* s = UnderWine() ? AttachWineFile() : AttachSection();
+    PortState* s = UnderWine() ? AttachWineFile() : AttachSection();
     if (!s) {
         g_lockFd = -1;
         s = &g_privateState;
@@ -277,28 +277,28 @@ SimPortState* SimPortAttach()
     return s;
 }
 
-const char* SimPortAttachError()
+const char* SharedPortAttachError()
 {
-    SimPortAttach();
+    SharedPortAttach();
     return g_error[0] ? g_error : nullptr;
 }
 
-const char* SimPortFilePath()
+const char* SharedPortFilePath()
 {
     return g_state && g_state != &g_privateState && g_filePath[0] ? g_filePath : nullptr;
 }
 
-bool SimPortExists()
+bool SharedPortExists()
 {
     if (!UnderWine()) {
-        HANDLE h = OpenFileMappingW(FILE_MAP_READ, FALSE, SIMPORT_MAPPING_NAME);
+        HANDLE h = OpenFileMappingW(FILE_MAP_READ, FALSE, SHAREDPORT_MAPPING_NAME);
         if (h)
             CloseHandle(h);
         return h != nullptr;
     }
     // Under Wine the file outlives its users: it exists for this session if
     // some other live process holds a client slot.
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     if (s == &g_privateState)
         return false;
     for (int i = 0; i < PORTSTATE_CLIENTS; ++i)
@@ -307,18 +307,18 @@ bool SimPortExists()
     return false;
 }
 
-int SimPortClientSlot()
+int SharedPortClientSlot()
 {
-    SimPortAttach();
+    SharedPortAttach();
     return g_clientSlot;
 }
 
-bool SimPortHelperServes(SimPortState* s)
+bool SharedPortHelperServes(PortState* s)
 {
     return HelperBeats(s);
 }
 
-bool SimPortValidate(SimPortState* s)
+bool SharedPortValidate(PortState* s)
 {
     if (PortStateValid(s))
         return true;

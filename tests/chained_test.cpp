@@ -9,7 +9,7 @@
 #include <vector>
 #include "chaintest.h"
 #include "program.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 
 constexpr int ID_RESET = 1000, ID_LED3 = 1002, ID_K2000 = 1009, ID_STOP = 1017, ID_SLIDER = 1018;
@@ -90,7 +90,7 @@ static std::vector<ChainCall> ChainWrites(LONG from)
 
 static std::string FaultText()
 {
-    return std::string(SimPortAttach()->faultText);
+    return std::string(SharedPortAttach()->faultText);
 }
 
 class ChainedTest : public ::testing::TestWithParam<unsigned> {};
@@ -108,7 +108,7 @@ TEST_P(ChainedTest, EveryWriteForwardedInOrderAtTheMappedAddress)
     wsprintfA(baseText, "0x%X", base);
     PortRun r;
     ASSERT_TRUE(Launch(r, (TestFolder() + CHAINTEST_DLL).c_str(), base == 0x378 ? nullptr : baseText));
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     EXPECT_EQ(s->backend, PORT_BACKEND_CHAINED);
     EXPECT_EQ(s->base, base);
     EXPECT_EQ(s->fault, PORT_FAULT_NONE);
@@ -124,7 +124,7 @@ TEST_P(ChainedTest, EveryWriteForwardedInOrderAtTheMappedAddress)
     Click(Control(r.program, ID_STOP));
     ASSERT_TRUE(Responds(r.program, WAIT_MS));
 
-    std::vector<SimPortWrite> journal = JournalSince(r.program.startMark);
+    std::vector<JournalWrite> journal = JournalSince(r.program.startMark);
     std::vector<ChainCall> chained = ChainWrites(from);
     ASSERT_EQ(chained.size(), journal.size()) << "every journaled write forwarded, no other";
     for (size_t i = 0; i < journal.size(); ++i) {
@@ -134,7 +134,7 @@ TEST_P(ChainedTest, EveryWriteForwardedInOrderAtTheMappedAddress)
         EXPECT_EQ(chained[i].value, journal[i].value);
     }
     std::vector<int> values;
-    for (const SimPortWrite& w : journal)
+    for (const JournalWrite& w : journal)
         if (w.value != 0)
             values.push_back(w.value);
     ASSERT_GE(values.size(), 2u + K2000_PASS);
@@ -183,7 +183,7 @@ TEST(ChainedFaults, EachFaultSaysWhyAndLosesNothing)
     const std::string bin = TestFolder();
     // Faulted reads give the status last read: start from the idle one, not
     // from whatever an earlier test of this session left (the soak's random pins).
-    SimPortSetStatus(SimPortAttach(), PORT_STATUS_IDLE);
+    SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
     const FaultCase cases[] = {
         { "missing library", bin + "absente.dll", nullptr, PORT_FAULT_LIBRARY_LOAD, "impossible de charger" },
         { "missing ordinal", bin + CHAINTEST_HALF_DLL, nullptr, PORT_FAULT_ORDINAL, "l'ordinal 2" },
@@ -199,7 +199,7 @@ TEST(ChainedFaults, EachFaultSaysWhyAndLosesNothing)
         LONG chainCalls = ChainLogAttach()->calls;
         PortRun r;
         ASSERT_TRUE(Launch(r, c.port.c_str(), c.base)) << "the program starts and answers";
-        SimPortState* s = SimPortAttach();
+        PortState* s = SharedPortAttach();
         EXPECT_EQ(s->fault, c.code);
         EXPECT_NE(FaultText().find(c.words), std::string::npos) << FaultText();
         EXPECT_NE(s->backend, c.port.empty() ? 99u : PORT_BACKEND_SIMULATED) << "no silent simulation";
@@ -237,7 +237,7 @@ TEST_F(ConfigFile, ChoosesTheLibraryAndBaseUnlessTheVariableSays)
     LONG from = ChainLogAttach()->calls;
     PortRun r;
     ASSERT_TRUE(Launch(r, nullptr, nullptr));
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     EXPECT_EQ(s->backend, PORT_BACKEND_CHAINED);
     EXPECT_EQ(s->base, 0x278u);
     Click(Control(r.program, ID_LED3));

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "childproc.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 
 static HMODULE Library()
@@ -36,11 +36,11 @@ TEST(Driver, DataRegisterKeepsLowEightBitsJournalKeepsAll)
 {
     int64_t mark = JournalMark();
     LibraryWrite()(0x378, 0x1234);
-    EXPECT_EQ(SimPortAttach()->data, 0x34);
+    EXPECT_EQ(SharedPortAttach()->data, 0x34);
     EXPECT_EQ(LibraryRead()(0x378), 0x34);
     LibraryWrite()(0x378, -1);
-    EXPECT_EQ(SimPortAttach()->data, 0xFF);
-    std::vector<SimPortWrite> w = JournalSince(mark);
+    EXPECT_EQ(SharedPortAttach()->data, 0xFF);
+    std::vector<JournalWrite> w = JournalSince(mark);
     ASSERT_EQ(w.size(), 2u);
     EXPECT_EQ(w[0].port, 0x378);
     EXPECT_EQ(w[0].value, 0x1234);
@@ -51,7 +51,7 @@ TEST(Driver, DataRegisterKeepsLowEightBitsJournalKeepsAll)
 
 TEST(Driver, StatusRegisterReadsWhatIsSetIncludingWideValues)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     int64_t reads = s->reads;
     SimPortSetStatus(s, 0x7F);
     EXPECT_EQ(LibraryRead()(0x379), 127);
@@ -71,8 +71,8 @@ TEST(Driver, SecondProcessSeesWritesAndSetsStatus)
 
     int64_t mark = JournalMark();
     EXPECT_EQ(Peer("write 888 66"), "");
-    EXPECT_EQ(SimPortAttach()->data, 66);
-    std::vector<SimPortWrite> w = JournalSince(mark);
+    EXPECT_EQ(SharedPortAttach()->data, 66);
+    std::vector<JournalWrite> w = JournalSince(mark);
     ASSERT_EQ(w.size(), 1u);
     EXPECT_EQ(w[0].value, 66);
 
@@ -85,17 +85,17 @@ TEST(Driver, SecondProcessSeesWritesAndSetsStatus)
 
 TEST(Driver, FullJournalDropsTheOldestInOrder)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     int64_t mark = JournalMark();
     const int extra = 1000;
-    for (int i = 0; i < static_cast<int>(SIMPORT_JOURNAL_CAPACITY) + extra; ++i)
+    for (int i = 0; i < static_cast<int>(PORTSTATE_JOURNAL_CAPACITY) + extra; ++i)
         SimPortWriteValue(s, 0x378, static_cast<uint16_t>(i));
-    std::vector<SimPortWrite> out(SIMPORT_JOURNAL_CAPACITY + 10);
+    std::vector<JournalWrite> out(PORTSTATE_JOURNAL_CAPACITY + 10);
     int64_t next = 0, dropped = 0;
-    size_t n = SimPortCopyJournal(s, mark, out.data(), out.size(), &next, &dropped);
-    EXPECT_EQ(n, SIMPORT_JOURNAL_CAPACITY);
+    size_t n = SharedPortCopyJournal(s, mark, out.data(), out.size(), &next, &dropped);
+    EXPECT_EQ(n, PORTSTATE_JOURNAL_CAPACITY);
     EXPECT_EQ(dropped, extra);
-    EXPECT_EQ(next, mark + SIMPORT_JOURNAL_CAPACITY + extra);
+    EXPECT_EQ(next, mark + PORTSTATE_JOURNAL_CAPACITY + extra);
     ASSERT_GT(n, 0u);
     EXPECT_EQ(out[0].value, static_cast<uint16_t>(extra));
     bool ordered = true;
@@ -106,6 +106,6 @@ TEST(Driver, FullJournalDropsTheOldestInOrder)
     EXPECT_TRUE(ordered);
 
     // Reading on from where the copy stopped gives nothing new.
-    EXPECT_EQ(SimPortCopyJournal(s, next, out.data(), out.size(), &next, &dropped), 0u);
+    EXPECT_EQ(SharedPortCopyJournal(s, next, out.data(), out.size(), &next, &dropped), 0u);
     EXPECT_EQ(dropped, 0);
 }

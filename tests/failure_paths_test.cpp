@@ -11,7 +11,7 @@
 #include "program.h"
 #include "resfile.h"
 #include "resource.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 
 static const WORD FRENCH = MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);
@@ -88,8 +88,8 @@ static void ExpectRunning(Program& p, bool withPanel)
     std::vector<int> values = ValuesSince(p.startMark);
     ASSERT_FALSE(values.empty());
     EXPECT_EQ(values.front(), 0) << "the start-up write of 0";
-    LONG64 reads = SimPortAttach()->reads;
-    EXPECT_TRUE(WaitFor([&] { return SimPortAttach()->reads > reads + 5; }, 3000)) << "polling stopped";
+    LONG64 reads = SharedPortAttach()->reads;
+    EXPECT_TRUE(WaitFor([&] { return SharedPortAttach()->reads > reads + 5; }, 3000)) << "polling stopped";
 }
 
 class FailurePathsTest : public ::testing::Test {
@@ -155,10 +155,10 @@ TEST_F(FailurePathsTest, MissingButtonsAndSliderAreReportedAndThePanelStillWorks
     std::vector<int> sweep = ValuesSince(mark);
     ASSERT_GE(sweep.size(), 32u);
     EXPECT_EQ(std::vector<int>(sweep.begin(), sweep.begin() + 4), (std::vector<int>{ 0, 1, 0, 2 }));
-    SimPortSetStatus(SimPortAttach(), 119);  // a sensor with no lamp to light
+    SimPortSetStatus(SharedPortAttach(), 119);  // a sensor with no lamp to light
     LetTimePass(100);
     EXPECT_TRUE(Responds(program, 5000));
-    SimPortSetStatus(SimPortAttach(), 127);
+    SimPortSetStatus(SharedPortAttach(), 127);
 }
 
 TEST_F(FailurePathsTest, NoPanelIsReportedAndThePortIsStillPolled)

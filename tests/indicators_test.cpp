@@ -56,13 +56,13 @@ TEST_F(Indicators, WriteOutputsClearsThenShowsBitsThenWrites)
         int64_t mark = JournalMark();
         WriteOutputs(DATA_PORT, static_cast<short>(c.value));
         EXPECT_EQ(ShownImages(0, 7), Lit(c.lit)) << c.value;
-        std::vector<SimPortWrite> w = JournalSince(mark);
+        std::vector<JournalWrite> w = JournalSince(mark);
         ASSERT_EQ(w.size(), 2u) << c.value;
         EXPECT_EQ(w[0].port, DATA_PORT);
         EXPECT_EQ(w[0].value, 0);
         EXPECT_EQ(w[1].port, DATA_PORT);
         EXPECT_EQ(w[1].value, static_cast<uint16_t>(c.value)) << "full 16-bit value reaches the port";
-        EXPECT_EQ(SimPortAttach()->data, c.value & 0xFF);
+        EXPECT_EQ(SharedPortAttach()->data, c.value & 0xFF);
     }
 }
 
@@ -102,7 +102,7 @@ TEST_F(Indicators, ShowSensorsIdleTouchesOnlyTheLamps)
     EXPECT_EQ(ShownImages(0, 7), Lit("10000001"));
     EXPECT_EQ(ExtinguishFlags[0], 1);
     EXPECT_TRUE(JournalSince(mark).empty());
-    EXPECT_EQ(SimPortAttach()->data, 129);
+    EXPECT_EQ(SharedPortAttach()->data, 129);
 }
 
 TEST_F(Indicators, ExtinguishTickDarkensFlaggedLedsOnly)
@@ -122,7 +122,7 @@ TEST_F(Indicators, ExtinguishTickDarkensFlaggedLedsOnly)
     EXPECT_EQ(ShownImage(0), std::string("ledOff")) << "every tick, until cleared";
     EXPECT_EQ(ExtinguishFlags[0], 1);
     EXPECT_TRUE(JournalSince(mark).empty());
-    EXPECT_EQ(SimPortAttach()->data, 255);
+    EXPECT_EQ(SharedPortAttach()->data, 255);
 }
 
 TEST(IndicatorsWithoutPanel, NullHandlesStillWriteThePort)

@@ -5,7 +5,7 @@
 #include <commctrl.h>
 #include <vector>
 #include "program.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 #include "resource.h"
 
@@ -13,10 +13,10 @@
 // never go backwards, only data-port writes. Returns how many it saw.
 static size_t ExpectWellFormed(int64_t mark)
 {
-    std::vector<SimPortWrite> w = JournalSince(mark);
+    std::vector<JournalWrite> w = JournalSince(mark);
     size_t bad = 0;
     for (size_t i = 0; i < w.size(); ++i) {
-        if (w[i].port != SIMPORT_DATA)
+        if (w[i].port != PORT_DATA)
             ++bad;
         if (i > 0 && (w[i].seq != w[i - 1].seq + 1 || w[i].ticks < w[i - 1].ticks)) {
             ADD_FAILURE() << "journal broken at seq " << w[i].seq << " after " << w[i - 1].seq << ", ticks "
@@ -37,7 +37,7 @@ TEST(InstancesTest, TwoProgramsShareOnePort)
     ASSERT_TRUE(StartProgram(a));
     ASSERT_TRUE(StartProgram(b));
     ASSERT_NE(a.main, b.main);
-    LONG resets = SimPortAttach()->resets;
+    LONG resets = SharedPortAttach()->resets;
     int64_t mark = JournalMark();
 
     SendMessageA(Control(a, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
@@ -66,10 +66,10 @@ TEST(InstancesTest, TwoProgramsShareOnePort)
     size_t seen = ExpectWellFormed(mark);
     EXPECT_GT(clicks, 100);
     EXPECT_GT(seen, 1000u);
-    if (end - mark <= static_cast<int64_t>(SIMPORT_JOURNAL_CAPACITY)) {
+    if (end - mark <= static_cast<int64_t>(PORTSTATE_JOURNAL_CAPACITY)) {
         EXPECT_EQ(static_cast<int64_t>(seen), end - mark) << "every write journaled whole";
     }
-    EXPECT_EQ(SimPortAttach()->resets, resets) << "sharing is no corruption";
+    EXPECT_EQ(SharedPortAttach()->resets, resets) << "sharing is no corruption";
     EXPECT_EQ(WaitForSingleObject(a.process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(WaitForSingleObject(b.process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     StopProgram(a);

@@ -8,10 +8,10 @@
 // A journal being made up: data-port writes numbered from 0, ten ticks apart.
 struct MadeUp {
     JournalCheck check;
-    std::vector<SimPortWrite> writes;
+    std::vector<JournalWrite> writes;
 };
 
-static void Append(MadeUp& m, const std::vector<int>& values, uint16_t port = SIMPORT_DATA)
+static void Append(MadeUp& m, const std::vector<int>& values, uint16_t port = PORT_DATA)
 {
     for (int v : values) {
         int64_t seq = static_cast<int64_t>(m.writes.size());

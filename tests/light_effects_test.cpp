@@ -56,12 +56,12 @@ TEST_F(Effects, EachPassWritesItsSequenceAtDelayZero)
     for (const Case& c : cases) {
         int64_t mark = JournalMark();
         c.run();
-        std::vector<SimPortWrite> w = JournalSince(mark);
+        std::vector<JournalWrite> w = JournalSince(mark);
         std::vector<int> values = ValuesSince(mark);
         EXPECT_EQ(values, PassWrites(c.values)) << c.name;
-        for (const SimPortWrite& one : w)
+        for (const JournalWrite& one : w)
             EXPECT_EQ(one.port, DATA_PORT) << c.name;
-        EXPECT_EQ(SimPortAttach()->data, c.values.back()) << c.name << " leaves its last value";
+        EXPECT_EQ(SharedPortAttach()->data, c.values.back()) << c.name << " leaves its last value";
         EXPECT_EQ(StepDelay, 0u);
     }
     EXPECT_EQ(ShownImages(0, 7), "ledOn ledOff ledOff ledOff ledOff ledOff ledOff ledOn");
@@ -73,7 +73,7 @@ TEST_F(Effects, EveryValueIsHeldForTheDelay)
     int64_t mark = JournalMark();
     RunK2000();
     int64_t end = Now();
-    std::vector<SimPortWrite> w = JournalSince(mark);
+    std::vector<JournalWrite> w = JournalSince(mark);
     ASSERT_EQ(w.size(), 32u);
     // From each value to the clear of the next step, and from the last to the end of the pass.
     for (size_t i = 1; i < w.size(); i += 2) {
@@ -126,11 +126,11 @@ TEST_F(Effects, TheDelayIsReadOnceAtTheStartOfEachPass)
 
     int64_t mark = JournalMark();
     RunChenillard();
-    std::vector<SimPortWrite> first = JournalSince(mark);
+    std::vector<JournalWrite> first = JournalSince(mark);
     EXPECT_EQ(StepDelay, 20u);
     mark = JournalMark();
     RunChenillard();
-    std::vector<SimPortWrite> second = JournalSince(mark);
+    std::vector<JournalWrite> second = JournalSince(mark);
     EXPECT_EQ(StepDelay, 60u);
 
     SetEvent(m.stop);
@@ -163,7 +163,7 @@ TEST_F(Effects, FontaineLeavesLedsOneAndEightForTheExtinguishTick)
     SetTimer(panel.main, TIMER_EXTINGUISH, 1, nullptr);
     EXPECT_TRUE(PumpUntil([] { return ShownImage(0) == std::string("ledOff"); }, 2000));
     EXPECT_EQ(ShownImages(0, 7), "ledOff ledOff ledOff ledOff ledOff ledOff ledOff ledOff");
-    EXPECT_EQ(SimPortAttach()->data, 129) << "the port keeps 129";
+    EXPECT_EQ(SharedPortAttach()->data, 129) << "the port keeps 129";
     EXPECT_TRUE(JournalSince(mark).empty());
     EXPECT_EQ(ExtinguishFlags[0], 1);
     EXPECT_EQ(ExtinguishFlags[7], 1);
@@ -203,7 +203,7 @@ TEST_F(Effects, StopWithNothingStartedOnlyClearsThePort)
     int64_t mark = JournalMark();
     StopEffects();
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0 }));
-    EXPECT_EQ(SimPortAttach()->data, 0);
+    EXPECT_EQ(SharedPortAttach()->data, 0);
     EXPECT_EQ(ExtinguishFlags[0], 0);
     EXPECT_EQ(TimerSlot102, 0u);
     EXPECT_EQ(TimerSlot104, 0u);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 #include "program.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 #include "numbertexts.h"
 #include "resource.h"

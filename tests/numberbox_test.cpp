@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 #include "program.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 #include "numbertexts.h"
 #include "resource.h"
@@ -83,7 +83,7 @@ TEST(NumberBoxTest, GeneratedTextsFollowTheRule)
 {
     Program app;
     ASSERT_TRUE(StartProgram(app));
-    SimPortState* port = SimPortAttach();
+    PortState* port = SharedPortAttach();
     HWND box = Control(app, IDC_NUMBER_BOX), envoi = Control(app, IDC_SEND);
     WindowCount before = TopLevelWindows(app);
     EXPECT_EQ(before.visible, 1) << "the main window only";

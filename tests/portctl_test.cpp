@@ -9,7 +9,7 @@
 #include "emudevice.h"
 #include "plug.h"
 #include "portlabel.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 #include "vcdcheck.h"
 
@@ -22,7 +22,7 @@ static int Portctl(const std::string& args, std::string* out)
 
 TEST(Portctl, BadArgumentsGiveUsageAndExitCodeTwo)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     SimPortSetStatus(s, 127);
     std::string out;
     for (const char* args : { "", "bogus", "etat 70000", "etat 12abc", "etat nError Strobe", "etat nError 119",
@@ -39,7 +39,7 @@ TEST(Portctl, BadArgumentsGiveUsageAndExitCodeTwo)
 
 TEST(Portctl, SetsTheStatusByValueOrBySwitchNamesAndPrintsTheRegisters)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     std::string out;
     struct Case {
         const char* args;
@@ -106,7 +106,7 @@ TEST(Portctl, ExportsTheJournalAsAStrictVcdFile)
     const int values[] = { 0, 1, 0, 2, 0, 4, 0, 128 };
     for (int v : values)
         write(0x378, static_cast<short>(v));
-    SimPortSetStatus(SimPortAttach(), 111);
+    SimPortSetStatus(SharedPortAttach(), 111);
     std::string path = TestFolder() + "portctl_export.vcd";
     DeleteFileA(path.c_str());
     std::string out;
@@ -132,14 +132,14 @@ TEST(Portctl, ExportsTheJournalAsAStrictVcdFile)
     EXPECT_TRUE(ParseVcdStrict(out).ok);
     EXPECT_EQ(Portctl("vcd \"" + TestFolder() + "no such folder\\x.vcd\"", &out), 1);
     EXPECT_NE(out.find("impossible d'écrire"), std::string::npos);
-    SimPortSetStatus(SimPortAttach(), 127);
+    SimPortSetStatus(SharedPortAttach(), 127);
 }
 
 // A state that says the library drives a real port: what portctl shows of it
 // and what it refuses. The simulated port is put back afterwards.
 TEST(Portctl, OnARealPortShowsTheDeviceAndItsFaultAndRefusesToForceInputs)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     SimPortSetStatus(s, 95);
     std::string out;
     EXPECT_EQ(Portctl("port", &out), 0);
@@ -147,7 +147,7 @@ TEST(Portctl, OnARealPortShowsTheDeviceAndItsFaultAndRefusesToForceInputs)
 
     AtomicStore(&s->backend, uint32_t(PORT_BACKEND_PPDEV));
     PortStateSetTarget(s, "/dev/parport1");
-    PortStateFault(s, PORT_FAULT_DEVICE_LOST, "Le port /dev/parport1 a disparu", SimPortNow());
+    PortStateFault(s, PORT_FAULT_DEVICE_LOST, "Le port /dev/parport1 a disparu", SharedPortNow());
     EXPECT_EQ(Portctl("port", &out), 0);
     EXPECT_NE(out.find("port r\xC3\xA9" "el /dev/parport1 (ppdev)"), std::string::npos) << out;
     EXPECT_NE(out.find("defaut : Le port /dev/parport1 a disparu"), std::string::npos) << out;
@@ -160,7 +160,7 @@ TEST(Portctl, OnARealPortShowsTheDeviceAndItsFaultAndRefusesToForceInputs)
     // Nothing has read this port since the state began: its status is said stale.
     EXPECT_NE(out.find("portctl : entr\xC3\xA9" "es p\xC3\xA9rim\xC3\xA9" "es"), std::string::npos) << out;
 
-    PortStateFault(s, PORT_FAULT_NONE, "", SimPortNow());
+    PortStateFault(s, PORT_FAULT_NONE, "", SharedPortNow());
     AtomicStore(&s->backend, uint32_t(PORT_BACKEND_SIMULATED));
     PortStateSetTarget(s, "sim");
     SimPortSetStatus(s, 127);
@@ -193,8 +193,8 @@ TEST(Portctl, WaitAndPlayRunOnWindowsToo)
     CloseHandle(h);
     EXPECT_EQ(Portctl("play \"" + path + "\"", &out), 0) << out;
     EXPECT_NE(out.find("3 étape(s) jouée(s) ; écart moyen +"), std::string::npos) << out;
-    EXPECT_EQ(SimPortAttach()->status, 63);
-    SimPortSetStatus(SimPortAttach(), 127);
+    EXPECT_EQ(SharedPortAttach()->status, 63);
+    SimPortSetStatus(SharedPortAttach(), 127);
     DeleteFileA(path.c_str());
 }
 
@@ -202,7 +202,7 @@ TEST(Portctl, WaitAndPlayRunOnWindowsToo)
 // emulated plug's wiring; the session's state is given back its port after.
 TEST(Portctl, SelftestThroughTheLibraryOnAChainedPort)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     ChainLog* log = ChainLogAttach();
     ASSERT_NE(log, nullptr);
     std::string out, port = " --port \"" + TestFolder() + CHAINTEST_DLL + "\"";

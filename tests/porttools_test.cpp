@@ -83,9 +83,9 @@ TEST(Switches, StatusArgumentsByValueOrByNames)
 static const int64_t FREQ = 10000000;      // 10 MHz: 10 ticks a microsecond
 static const int64_t ORIGIN = 1000000000;  // an arbitrary counter value as time 0
 
-static SimPortWrite W(int64_t seq, int64_t ticks, uint16_t port, uint16_t value)
+static JournalWrite W(int64_t seq, int64_t ticks, uint16_t port, uint16_t value)
 {
-    SimPortWrite w;
+    JournalWrite w;
     w.seq = seq;
     w.ticks = ORIGIN + ticks;
     w.port = port;
@@ -95,7 +95,7 @@ static SimPortWrite W(int64_t seq, int64_t ticks, uint16_t port, uint16_t value)
 
 // A trace over the writes and status changes, from ORIGIN to ORIGIN + endTicks,
 // starting from data 0 and all inputs released.
-static VcdTrace TraceOf(const std::vector<SimPortWrite>& writes, const std::vector<StatusChange>& status,
+static VcdTrace TraceOf(const std::vector<JournalWrite>& writes, const std::vector<StatusChange>& status,
                         int64_t endTicks)
 {
     VcdTrace trace = {};
@@ -124,7 +124,7 @@ static const char HEADER[] =
     "$upscope $end\n$enddefinitions $end\n";
 
 struct KnownJournal {
-    std::vector<SimPortWrite> writes;
+    std::vector<JournalWrite> writes;
     std::vector<StatusChange> status;
     VcdTrace trace;
 };
@@ -209,7 +209,7 @@ TEST(Vcd, StrictReaderAcceptsTheDumpAndRejectsMalformedOnes)
 TEST(Vcd, NoDataChangeIsLostInBurstsAndTimesStayIncreasing)
 {
     std::mt19937 rng(1234);
-    std::vector<SimPortWrite> writes;
+    std::vector<JournalWrite> writes;
     std::vector<StatusChange> status;
     int64_t t = 0;
     for (int i = 0; i < 20000; ++i) {
@@ -223,7 +223,7 @@ TEST(Vcd, NoDataChangeIsLostInBurstsAndTimesStayIncreasing)
     VcdFile f = ParseVcdStrict(VcdText(trace));
     ASSERT_TRUE(f.ok) << f.error;
     std::vector<int> expected = { 0 };
-    for (const SimPortWrite& w : writes)
+    for (const JournalWrite& w : writes)
         if (w.port == 0x378 && (w.value & 0xFF) != expected.back())
             expected.push_back(w.value & 0xFF);
     EXPECT_EQ(VcdDataValues(f), expected);
@@ -235,7 +235,7 @@ TEST(Vcd, NoDataChangeIsLostInBurstsAndTimesStayIncreasing)
 // after a brief 0, for the viewers' check outside Wine (vcd_viewers).
 TEST(Vcd, WritesASampleSweepForTheViewers)
 {
-    std::vector<SimPortWrite> writes;
+    std::vector<JournalWrite> writes;
     int64_t t = 0, seq = 0;
     const int steps[] = { 1, 2, 4, 8, 16, 32, 64, 128, 128, 64, 32, 16, 8, 4, 2, 1 };
     for (int v : steps) {
@@ -251,7 +251,7 @@ TEST(Vcd, WritesASampleSweepForTheViewers)
     ASSERT_TRUE(WriteTextFile("vcd_sample.vcd", text));
 }
 
-static SimPortWrite At(int64_t seq, int64_t ticks, int value)
+static JournalWrite At(int64_t seq, int64_t ticks, int value)
 {
     return W(seq, ticks, 0x378, static_cast<uint16_t>(value));
 }
@@ -348,7 +348,7 @@ TEST(StripChart, EmptyTraceDrawsNoLineUnlessTheStartValueIsKnown)
 {
     Canvas c = MakeCanvas(740, 272);
     ChartLayout l = ChartLayoutFor(AREA);
-    std::vector<SimPortWrite> storage(16);
+    std::vector<JournalWrite> storage(16);
     DataTrace t;
     TraceReset(&t, storage.data(), storage.size(), -1);
     DrawChecked(c, t, LiveView(ORIGIN, 5000000));
@@ -370,11 +370,11 @@ TEST(StripChart, EmptyTraceDrawsNoLineUnlessTheStartValueIsKnown)
 // holds): 0x0F and 0xF0 in alternate blocks over the five seconds shown.
 TEST(StripChart, FullAndWrappedTracesDrawTheirValuesInTheRightColumns)
 {
-    const size_t capacity = SIMPORT_JOURNAL_CAPACITY;
+    const size_t capacity = PORTSTATE_JOURNAL_CAPACITY;
     const int64_t spanTicks = 5 * FREQ;
     const int64_t step = spanTicks / static_cast<int64_t>(capacity);
     const size_t block = 4096;
-    std::vector<SimPortWrite> storage(capacity);
+    std::vector<JournalWrite> storage(capacity);
     Canvas c = MakeCanvas(740, 272);
     ChartLayout l = ChartLayoutFor(AREA);
     for (size_t extra : { static_cast<size_t>(0), static_cast<size_t>(3 * block + 100) }) {
@@ -425,7 +425,7 @@ TEST(StripChart, FullAndWrappedTracesDrawTheirValuesInTheRightColumns)
 // ClearOutputs then WriteOutputs: 4, a 0 of 30 us, 4 again.
 TEST(StripChart, TheBriefZeroIsAnEdgeWhenWideAndAGapWhenZoomed)
 {
-    std::vector<SimPortWrite> storage(16);
+    std::vector<JournalWrite> storage(16);
     DataTrace t;
     TraceReset(&t, storage.data(), storage.size(), 0);
     const int64_t second = FREQ;

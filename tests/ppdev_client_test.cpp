@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 #include "program.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "testwin.h"
 #include "unixcall.h"
 #include "wineproc.h"
@@ -21,10 +21,10 @@ static volatile LONG Beating;  // the stand-in helper beats while set
 
 static DWORD WINAPI Beat(LPVOID)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     while (Beating) {
-        AtomicStore(&s->helperBeat, SimPortNow());
-        AtomicStore(&s->statusTicks, SimPortNow());
+        AtomicStore(&s->helperBeat, SharedPortNow());
+        AtomicStore(&s->statusTicks, SharedPortNow());
         Sleep(BEAT_MS);
     }
     return 0;
@@ -69,9 +69,9 @@ static bool Launch(Program& p, HANDLE* errRead, const char* target = DEVICE)
 // goes on, and every write stays in the journal.
 TEST(PpdevClient, RingsASleepingHelperOnlyAndReportsItsLoss)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     AtomicStore(&s->helperState, uint32_t(HELPER_AWAKE));
-    AtomicStore(&s->helperBeat, SimPortNow());
+    AtomicStore(&s->helperBeat, SharedPortNow());
     Beating = 1;
     HANDLE beat = CreateThread(nullptr, 0, Beat, nullptr, 0, nullptr);
     Program p;
@@ -121,7 +121,7 @@ TEST(PpdevClient, RingsASleepingHelperOnlyAndReportsItsLoss)
 // helper is started for it; the short form names its device.
 TEST(PpdevClient, AMistypedPortNameIsAFaultAndStartsNoHelper)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     uint32_t starts = AtomicLoad(&s->helperStarts);
     Program p;
     HANDLE err = nullptr;
@@ -146,7 +146,7 @@ TEST(PpdevClient, AMistypedPortNameIsAFaultAndStartsNoHelper)
 // character device that is no parallel port) is not started again.
 TEST(PpdevClient, AHelperThatRefusedIsNotStartedAgain)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     uint32_t starts = AtomicLoad(&s->helperStarts);
     Program p;
     HANDLE err = nullptr;
@@ -167,8 +167,8 @@ TEST(PpdevClient, AHelperThatRefusedIsNotStartedAgain)
 // The view the library maps must be the file it checked.
 TEST(PpdevClient, AMappedViewIsCheckedAgainstTheFileItWasOpenedAs)
 {
-    SimPortState* s = SimPortAttach();
-    const char* path = SimPortFilePath();
+    PortState* s = SharedPortAttach();
+    const char* path = SharedPortFilePath();
     ASSERT_NE(path, nullptr);
     long same = UnixOpen(path, UNIX_O_RDWR | UNIX_O_CLOEXEC, 0);
     ASSERT_GE(same, 0);
@@ -185,22 +185,22 @@ TEST(PpdevClient, AMappedViewIsCheckedAgainstTheFileItWasOpenedAs)
 // private state, and nothing of it reaches the refused file.
 TEST(PpdevClient, StateFileOpenToOthersIsRefused)
 {
-    SimPortState* s = SimPortAttach();
-    const char* path = SimPortFilePath();
+    PortState* s = SharedPortAttach();
+    const char* path = SharedPortFilePath();
     ASSERT_NE(path, nullptr) << "under Wine the state is a file";
     long fd = UnixOpen(path, UNIX_O_RDWR | UNIX_O_CLOEXEC, 0);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(UnixFchmod(fd, 0644), 0);
     Program p;
     HANDLE err = nullptr;
-    int64_t writes = SimPortWriteCount(s);
+    int64_t writes = SharedPortWriteCount(s);
     bool started = Launch(p, &err);
     UnixFchmod(fd, 0600);
     UnixClose(fd);
     ASSERT_TRUE(started);
     Click(Control(p, ID_LED3));
     EXPECT_TRUE(Responds(p, WAIT_MS));
-    EXPECT_EQ(SimPortWriteCount(s), writes) << "the program's writes stay in its private state";
+    EXPECT_EQ(SharedPortWriteCount(s), writes) << "the program's writes stay in its private state";
     StopProgram(p);
     std::string text = ReadAll(err);
     EXPECT_NE(text.find("a les droits 644 au lieu de 600 : refusé"), std::string::npos) << text;
@@ -210,7 +210,7 @@ TEST(PpdevClient, StateFileOpenToOthersIsRefused)
 // says so instead of running unseen by the helper.
 TEST(PpdevClient, AFullClientTableIsReported)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     long self = UnixGetPid();
     for (int i = 0; i < PORTSTATE_CLIENTS; ++i) {  // slots of earlier programs that have ended
         int32_t pid = AtomicLoad(&s->clients[i].unixPid);
@@ -219,7 +219,7 @@ TEST(PpdevClient, AFullClientTableIsReported)
     }
     std::vector<int> taken;
     for (int32_t fake = 1; fake <= PORTSTATE_CLIENTS; ++fake) {  // this process under other Windows pids
-        int slot = PortStateTakeClient(s, static_cast<int32_t>(self), 100000 + fake, SimPortNow(),
+        int slot = PortStateTakeClient(s, static_cast<int32_t>(self), 100000 + fake, SharedPortNow(),
                                        WineProcessIdentity(self));
         if (slot >= 0)
             taken.push_back(slot);

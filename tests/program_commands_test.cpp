@@ -72,7 +72,7 @@ TEST_F(ProgramTest, EnvoiWritesTheTypedNumber)
         TypeText(Control(App, IDC_NUMBER_BOX), c.text);
         int64_t mark = JournalMark();
         Click(Control(App, IDC_SEND));
-        std::vector<SimPortWrite> w = JournalSince(mark);
+        std::vector<JournalWrite> w = JournalSince(mark);
         ASSERT_EQ(w.size(), 2u);
         EXPECT_EQ(w[0].value, 0);
         EXPECT_EQ(w[1].value, c.written);
@@ -142,7 +142,7 @@ TEST_F(ProgramTest, SensorLampsFollowTheStatusRegisterAndIgnoreClicks)
 static std::vector<int> PassValues(int64_t mark)
 {
     std::vector<int> values;
-    for (const SimPortWrite& w : JournalSince(mark))
+    for (const JournalWrite& w : JournalSince(mark))
         if (w.value != 0)
             values.push_back(w.value);
     return values;
@@ -179,7 +179,7 @@ TEST_F(ProgramTest, EffectButtonsStartAndStopTheirTimers)
     EXPECT_EQ(i, values.size()) << "a pass was cut or interleaved at write " << i;
     EXPECT_GE(k, 3u);
     EXPECT_GE(c, 1u);
-    std::vector<SimPortWrite> tail = JournalSince(stopped - 2);
+    std::vector<JournalWrite> tail = JournalSince(stopped - 2);
     ASSERT_EQ(tail.size(), 2u);
     EXPECT_EQ(tail[1].value, 0) << "stop ends with 0";
     LetTimePass(200);

@@ -138,7 +138,7 @@ TEST_F(ProgramTest, PanelHoldsTheTemplateItemsInOrder)
 
 TEST_F(ProgramTest, StartupWritesZeroOnceBeforePollingAndSetsTheSlider)
 {
-    std::vector<SimPortWrite> w = JournalSince(App.startMark);
+    std::vector<JournalWrite> w = JournalSince(App.startMark);
     ASSERT_GE(w.size(), 1u);
     EXPECT_EQ(w[0].port, 888);
     EXPECT_EQ(w[0].value, 0);

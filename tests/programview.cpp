@@ -9,9 +9,9 @@ Program App;                // the program of the running test, started for it
 int64_t WritesAtFirstRead;  // journal count when the first poll was seen
 HANDLE LedOff, LedOn, SensorIdle, SensorActive;  // the program's picture handles, once learnt
 
-SimPortState* Port()
+PortState* Port()
 {
-    return SimPortAttach();
+    return SharedPortAttach();
 }
 
 HANDLE ImageOf(int id)
@@ -74,7 +74,7 @@ static DWORD WINAPI WatchFirstRead(LPVOID p)
     WritesAtFirstRead = -1;
     while (GetTickCount() - start < 30000) {
         if (Port()->reads > reads0) {
-            WritesAtFirstRead = SimPortWriteCount(Port());
+            WritesAtFirstRead = SharedPortWriteCount(Port());
             break;
         }
     }

@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <string>
 #include "program.h"
-#include "simport.h"
+#include "sharedport.h"
 
 extern Program App;                // the program of the running test, started for it
 extern int64_t WritesAtFirstRead;  // journal count when its first poll was seen
@@ -22,7 +22,7 @@ protected:
     void TearDown() override;
 };
 
-SimPortState* Port();
+PortState* Port();
 HANDLE ImageOf(int id);
 // "1" for a lit LED, "0" for an unlit one, "?" otherwise; LED 1 first.
 std::string Leds();

@@ -33,7 +33,7 @@
 #include "emuport.h"
 #include "program.h"
 #include "realsoak.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "wirerule.h"
 
 static std::string Failure;  // the first fault found, empty while all is well
@@ -74,13 +74,13 @@ static void ReadRecord(SoakRun& r)
 // New complete journal entries: the data writes, in order.
 static void ReadJournal(SoakRun& r)
 {
-    static std::vector<SimPortWrite> batch(SIMPORT_JOURNAL_CAPACITY);
+    static std::vector<JournalWrite> batch(PORTSTATE_JOURNAL_CAPACITY);
     for (;;) {
         int64_t next = r.cursor, dropped = 0;
-        size_t n = SimPortCopyJournal(r.state, r.cursor, batch.data(), batch.size(), &next, &dropped);
+        size_t n = SharedPortCopyJournal(r.state, r.cursor, batch.data(), batch.size(), &next, &dropped);
         r.torn += dropped;
         for (size_t i = 0; i < n; ++i)
-            if (batch[i].port == SIMPORT_DATA)
+            if (batch[i].port == PORT_DATA)
                 r.journal.push_back(batch[i]);
         r.cursor = next;
         if (n < batch.size())
@@ -122,8 +122,8 @@ static bool Setup(SoakRun& r)
         return false;
     }
     SetEnvironmentVariableA("TRAVEK_PORT", EmuDevice().c_str());
-    r.state = SimPortAttach();
-    r.cursor = SimPortWriteCount(r.state);
+    r.state = SharedPortAttach();
+    r.cursor = SharedPortWriteCount(r.state);
     r.unappliedStart = AtomicLoad(&r.state->unapplied);
     r.lastSkipEnd = AtomicLoad(&r.state->lastSkipEnd);
     if (!StartProgram(r.app)) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 #include "program.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "wirerule.h"
 
 constexpr unsigned long SOAK_DEFAULT_SECONDS = 600;
@@ -24,7 +24,7 @@ struct SoakRun {
     unsigned seed;
     std::mt19937 rng;
     Program app;
-    SimPortState* state;
+    PortState* state;
     int64_t cursor;            // next journal entry to read
     std::vector<JournalWrite> journal;  // data writes journaled since the start, for the wire
     std::vector<WireSkip> skips;        // stale backlogs passed over, as the state told them

@@ -35,7 +35,7 @@ bool HelperBeating(SoakRun& r, int32_t notPid)
     PortState* s = r.state;
     uint32_t st = AtomicLoad(&s->helperState);
     int32_t pid = AtomicLoad(&s->helperPid);
-    int64_t age = SimPortNow() - AtomicLoad(&s->helperBeat);
+    int64_t age = SharedPortNow() - AtomicLoad(&s->helperBeat);
     return pid != 0 && pid != notPid && (st == HELPER_AWAKE || st == HELPER_SLEEPING) &&
            age < s->frequency * HELPER_LOST_MS / 1000;
 }
@@ -144,7 +144,7 @@ static void StatusPins(SoakRun& r)
     std::string pins = "broches d'etat " + std::to_string(v);
     if (!EmuControl("status " + std::to_string(v)))
         return SoakFail("le peripherique emule refuse la commande d'etat " + std::to_string(v));
-    int64_t setAt = SimPortNow();  // a read stamped later began after the pins changed
+    int64_t setAt = SharedPortNow();  // a read stamped later began after the pins changed
     DWORD start = GetTickCount();
     int read;
     while ((read = StatusReadSince(r, setAt)) < 0) {
@@ -210,7 +210,7 @@ bool SoakDrain(SoakRun& r)
     DWORD start = GetTickCount();
     for (;;) {
         SoakCollect(r);
-        int64_t w = SimPortWriteCount(r.state), a = AtomicLoad(&r.state->applied);
+        int64_t w = SharedPortWriteCount(r.state), a = AtomicLoad(&r.state->applied);
         int64_t passedOver = AtomicLoad(&r.state->unapplied) - r.unappliedStart;  // never for the wire
         if (a >= w && static_cast<int64_t>(r.wire.size()) + passedOver >= static_cast<int64_t>(r.journal.size()))
             break;

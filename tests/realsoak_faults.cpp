@@ -34,7 +34,7 @@ template <typename F> static bool Within(SoakRun& r, DWORD ms, F cond)
 static void Mistyped(SoakRun& r)
 {
     Click(Control(r.app, STOP));
-    if (!Within(r, SETTLE_MS, [&] { return AtomicLoad(&r.state->applied) >= SimPortWriteCount(r.state); }))
+    if (!Within(r, SETTLE_MS, [&] { return AtomicLoad(&r.state->applied) >= SharedPortWriteCount(r.state); }))
         return SoakFail("le journal n'est pas applique avant le nom mal tape");
     StopProgram(r.app);
     SoakCollect(r);
@@ -50,7 +50,7 @@ static void Mistyped(SoakRun& r)
     if (!Responds(r.app, SETTLE_MS))
         return SoakFail("le programme ne repond plus avec un nom mal tape");
     StopProgram(r.app);
-    r.cursor = SimPortWriteCount(r.state);  // its writes stay in the journal, for no port
+    r.cursor = SharedPortWriteCount(r.state);  // its writes stay in the journal, for no port
     if (!StartProgram(r.app) || !WaitHelper(r, 0))
         return SoakFail("pas de reprise apres le nom mal tape");
     ++r.recoveries;
@@ -62,7 +62,7 @@ static void Mistyped(SoakRun& r)
 static void StalledWriter(SoakRun& r)
 {
     PortState* s = r.state;
-    int slot = SimPortClientSlot();
+    int slot = SharedPortClientSlot();
     if (slot < 0)
         return;
     uint32_t faults = AtomicLoad(&s->faults);
@@ -70,7 +70,7 @@ static void StalledWriter(SoakRun& r)
     int64_t n, ticks;
     do {
         n = AtomicLoad(&s->writes);
-        ticks = SimPortNow();
+        ticks = SharedPortNow();
     } while (!AtomicCas(&s->writes, n, n + 1));
     PortEntry* e = &s->journal[static_cast<uint64_t>(n) % PORTSTATE_JOURNAL_CAPACITY];
     AtomicStore(&e->stamp, 2 * n + 1);
@@ -103,7 +103,7 @@ static void ReusedPid(SoakRun& r)
     AtomicStore(&s->helperPid, static_cast<int32_t>(self));
     AtomicStore(&s->helperStart, WineProcessIdentity(self) ^ 1u);
     AtomicStore(&s->helperState, uint32_t(HELPER_STARTING));
-    AtomicStore(&s->helperBeat, SimPortNow());
+    AtomicStore(&s->helperBeat, SharedPortNow());
     Click(Control(r.app, LED_FIRST));
     if (!WaitHelper(r, static_cast<int32_t>(self)))
         return SoakFail("pid reutilise pris pour un programme d'aide vivant : pas de reprise");

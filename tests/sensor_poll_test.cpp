@@ -16,10 +16,10 @@ protected:
     }
     void TearDown() override
     {
-        SimPortSetStatus(SimPortAttach(), SIMPORT_STATUS_IDLE);
+        SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
         DestroyTestPanel(panel);
     }
-    void SetStatus(int value) { SimPortSetStatus(SimPortAttach(), value); }
+    void SetStatus(int value) { SimPortSetStatus(SharedPortAttach(), value); }
     // Polls once with this status value and returns the status box's text.
     std::string Poll(int value)
     {

@@ -167,7 +167,7 @@ TEST_F(ShownPicturesTest, StatusBoxHoldsTheValueAfterEveryPoll)
     const int values[] = { 127, 127, 127, 119, 119, 127, -1, -1, 32767, 0, 0, 255 };
     int changes = 0, previous = 1 << 20;
     for (int v : values) {
-        SimPortSetStatus(SimPortAttach(), v);
+        SimPortSetStatus(SharedPortAttach(), v);
         PollSensors();
         char text[32] = {};
         GetWindowTextA(panel.statusBox, text, sizeof(text));
@@ -183,5 +183,5 @@ TEST_F(ShownPicturesTest, StatusBoxHoldsTheValueAfterEveryPoll)
     SendMessageA(panel.statusBox, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(start, 0u);
     EXPECT_EQ(end, 0u) << "the text is set again, as without the skip, when it resets a selection";
-    SimPortSetStatus(SimPortAttach(), SIMPORT_STATUS_IDLE);
+    SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
 }

@@ -71,7 +71,7 @@ static int RandomStatus(std::mt19937& rng)
     if (rng() % 2 == 0)
         return static_cast<int>(rng() % 256);
     unsigned pick = rng() % (SENSOR_SLOTS + 1);
-    return pick < SENSOR_SLOTS ? SENSOR_CODES[pick].value : SIMPORT_STATUS_IDLE;
+    return pick < SENSOR_SLOTS ? SENSOR_CODES[pick].value : PORT_STATUS_IDLE;
 }
 
 static void PrintFootprint(const char* when, const Footprint& f)
@@ -88,8 +88,8 @@ static bool GuiCounted(const Soak& s)
 // Starts the program with the step delay set and both effects running.
 static bool Begin(Soak& s)
 {
-    SimPortState* port = SimPortAttach();
-    SimPortSetStatus(port, SIMPORT_STATUS_IDLE);
+    PortState* port = SharedPortAttach();
+    SimPortSetStatus(port, PORT_STATUS_IDLE);
     s.resets = port->resets;
     if (!StartProgram(s.program)) {
         Fail("the program did not start");
@@ -136,7 +136,7 @@ static void Run(Soak& s)
             break;
         }
         if (s.rng() % 4 == 0) {
-            SimPortSetStatus(SimPortAttach(), RandomStatus(s.rng));
+            SimPortSetStatus(SharedPortAttach(), RandomStatus(s.rng));
             ++s.statusChanges;
         }
         bool box = now >= nextBox && s.baselineTaken;
@@ -221,9 +221,9 @@ static void Judge(const Soak& s)
     else if (to.privateBytes > from.privateBytes + PRIVATE_GROWTH_LIMIT)
         Fail("private bytes grew by %.0f KiB, more than %.0f KiB",
              (to.privateBytes - from.privateBytes) / 1024.0, PRIVATE_GROWTH_LIMIT / 1024.0);
-    else if (SimPortAttach()->resets != s.resets)
+    else if (SharedPortAttach()->resets != s.resets)
         Fail("the shared port state was found corrupt %ld times",
-             static_cast<long>(SimPortAttach()->resets - s.resets));
+             static_cast<long>(SharedPortAttach()->resets - s.resets));
     else if (j.passes[K2000] == 0 || j.passes[CHENILLARD] == 0)
         Fail("no pass of %s in the journal", j.passes[K2000] == 0 ? "K2000" : "Chenillard");
     else if (j.worstPassesBefore > 2)

@@ -180,7 +180,7 @@ void CollectImages(const Program& p, std::vector<LRESULT>& seen)
 
 void StatusShown(const Program& p, int value)
 {
-    SimPortState* port = SimPortAttach();
+    PortState* port = SharedPortAttach();
     SimPortSetStatus(port, value);
     int64_t reads = port->reads;
     if (!WaitFor([&] { return port->reads >= reads + 2; }, ANSWER_MS)) {

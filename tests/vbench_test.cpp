@@ -11,7 +11,7 @@
 #include <vector>
 #include "childproc.h"
 #include "program.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "switches.h"
 #include "testwin.h"
 #include "vbench.h"
@@ -155,7 +155,7 @@ static const int32_t SWITCH_CODES[INPUT_COUNT] = { 119, 111, 95, 63, 255 };
 
 TEST_F(VirtualBench, SwitchesSetTheStatusRegisterAsTheHardwareDoes)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     for (int input = 0; input < INPUT_COUNT; ++input) {
         SCOPED_TRACE(STATUS_INPUTS[input].name);
         ClickSwitch(input);
@@ -192,7 +192,7 @@ static std::string BenchTitle()
 // the inputs as read without forcing them. The simulated port is put back.
 TEST_F(VirtualBench, OnARealPortNamesTheDeviceAndItsSwitchesOnlyShowTheInputs)
 {
-    SimPortState* s = SimPortAttach();
+    PortState* s = SharedPortAttach();
     EXPECT_NE(BenchTitle().find("port simul\xE9"), std::string::npos) << BenchTitle();
     AtomicStore(&s->backend, uint32_t(PORT_BACKEND_PPDEV));
     PortStateSetTarget(s, "/dev/parport0");
@@ -239,7 +239,7 @@ TEST_F(VirtualBench, SaveButtonWritesTheTraceAsAValueChangeDump)
     const int values[] = { 0, 3, 0, 12, 0, 48, 0, 192 };
     for (int v : values)
         PortWrite(v);
-    SimPortSetStatus(SimPortAttach(), 95);
+    SimPortSetStatus(SharedPortAttach(), 95);
     ASSERT_TRUE(LedsShow(192));
     ASSERT_TRUE(WaitFor([] { return Query(VB_GET_STATUS) == 95; }, 3000));
     std::string path = TestFolder() + "vbench_trace.vcd";
@@ -271,7 +271,7 @@ TEST_F(VirtualBench, SaveButtonWritesTheTraceAsAValueChangeDump)
     EXPECT_EQ(end[VcdIdOf(f, "nError")], '1');
     EXPECT_EQ(end[VcdIdOf(f, "Busy")], '1');
     EXPECT_EQ(text.compare(0, 6, "$date\n"), 0);
-    SimPortSetStatus(SimPortAttach(), 127);
+    SimPortSetStatus(SharedPortAttach(), 127);
 }
 
 static const int LAMPS[INPUT_COUNT] = { IDC_SENSOR1, IDC_SENSOR2, IDC_SENSOR3, IDC_SENSOR5, IDC_SENSOR4 };  // the lamp each input lights

@@ -20,7 +20,7 @@ void Fail(const char* format, ...)
     Failure = text;
 }
 
-static std::string Join(const SimPortWrite* w, size_t n)
+static std::string Join(const JournalWrite* w, size_t n)
 {
     std::string s;
     for (size_t i = 0; i < n; ++i)
@@ -53,29 +53,29 @@ std::vector<int> Written(int v)
     return { 0, v };
 }
 
-static SimPortWrite Copied[SIMPORT_JOURNAL_CAPACITY];
+static JournalWrite Copied[PORTSTATE_JOURNAL_CAPACITY];
 
 void ReadJournal(JournalCheck& j)
 {
     int64_t next = 0, dropped = 0;
-    size_t n = SimPortCopyJournal(SimPortAttach(), j.next, Copied, SIMPORT_JOURNAL_CAPACITY, &next, &dropped);
+    size_t n = SharedPortCopyJournal(SharedPortAttach(), j.next, Copied, PORTSTATE_JOURNAL_CAPACITY, &next, &dropped);
     CheckWrites(j, Copied, n, dropped);
 }
 
-void CheckWrites(JournalCheck& j, const SimPortWrite* writes, size_t n, int64_t dropped)
+void CheckWrites(JournalCheck& j, const JournalWrite* writes, size_t n, int64_t dropped)
 {
     if (dropped != 0)
         Fail("journal: %lld writes from seq %lld lost (overwritten before they were read, or torn)",
              static_cast<long long>(dropped), static_cast<long long>(j.next));
     for (size_t i = 0; i < n && Failure.empty(); ++i) {
-        const SimPortWrite& w = writes[i];
+        const JournalWrite& w = writes[i];
         if (w.seq != j.next)
             Fail("journal: seq %lld where %lld was due", static_cast<long long>(w.seq),
                  static_cast<long long>(j.next));
         else if (w.ticks < j.lastTicks)
             Fail("journal: ticks go back at seq %lld (%lld after %lld)", static_cast<long long>(w.seq),
                  static_cast<long long>(w.ticks), static_cast<long long>(j.lastTicks));
-        else if (w.port != SIMPORT_DATA)
+        else if (w.port != PORT_DATA)
             Fail("journal: seq %lld writes port 0x%X", static_cast<long long>(w.seq), w.port);
         else if (w.value > 255)
             Fail("journal: seq %lld writes %u, beyond anything the soak asked for",

@@ -7,7 +7,7 @@
 
 #include <string>
 #include <vector>
-#include "simport.h"
+#include "sharedport.h"
 
 enum Effect { K2000 = 0, CHENILLARD = 1 };
 
@@ -26,7 +26,7 @@ struct Command {
 struct JournalCheck {
     int64_t next;                       // sequence number of the next write to copy
     int64_t lastTicks;
-    std::vector<SimPortWrite> pending;  // copied, not yet parsed
+    std::vector<JournalWrite> pending;  // copied, not yet parsed
     size_t pos;                         // first unparsed write in pending
     int64_t checked;                    // writes copied and checked
     std::vector<Command> commands;      // in the order given
@@ -53,7 +53,7 @@ std::vector<int> Written(int v);
 void ReadJournal(JournalCheck& j);
 // Checks the form of writes read: consecutive, ticks never going back, only
 // data-port writes of 0..255, none dropped; keeps them for parsing.
-void CheckWrites(JournalCheck& j, const SimPortWrite* writes, size_t n, int64_t dropped);
+void CheckWrites(JournalCheck& j, const JournalWrite* writes, size_t n, int64_t dropped);
 // Parses as far as the writes allow; with `final`, everything must be parsed.
 void ParseJournal(JournalCheck& j, bool final);
 

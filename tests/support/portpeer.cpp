@@ -8,16 +8,16 @@
 #include <stdlib.h>
 #include <string.h>
 #include "portentries.h"
-#include "simport.h"
+#include "sharedport.h"
 
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "status") == 0) {
-        SimPortSetStatus(SimPortAttach(), atoi(argv[2]));
+        SimPortSetStatus(SharedPortAttach(), atoi(argv[2]));
         return 0;
     }
     if (argc == 2 && strcmp(argv[1], "data") == 0) {
-        printf("%ld\n", static_cast<long>(SimPortAttach()->data));
+        printf("%ld\n", static_cast<long>(SharedPortAttach()->data));
         return 0;
     }
     HMODULE lib = LoadLibraryA("INPOUT32.dll");

@@ -164,14 +164,14 @@ void LetTimePass(DWORD ms)
 
 int64_t JournalMark()
 {
-    return SimPortWriteCount(SimPortAttach());
+    return SharedPortWriteCount(SharedPortAttach());
 }
 
-std::vector<SimPortWrite> JournalSince(int64_t mark)
+std::vector<JournalWrite> JournalSince(int64_t mark)
 {
-    std::vector<SimPortWrite> out(SIMPORT_JOURNAL_CAPACITY);
+    std::vector<JournalWrite> out(PORTSTATE_JOURNAL_CAPACITY);
     int64_t next = 0, dropped = 0;
-    size_t n = SimPortCopyJournal(SimPortAttach(), mark, out.data(), out.size(), &next, &dropped);
+    size_t n = SharedPortCopyJournal(SharedPortAttach(), mark, out.data(), out.size(), &next, &dropped);
     out.resize(n);
     return out;
 }
@@ -179,14 +179,14 @@ std::vector<SimPortWrite> JournalSince(int64_t mark)
 std::vector<int> ValuesSince(int64_t mark)
 {
     std::vector<int> values;
-    for (const SimPortWrite& w : JournalSince(mark))
+    for (const JournalWrite& w : JournalSince(mark))
         values.push_back(static_cast<short>(w.value));
     return values;
 }
 
 double TicksToMs(int64_t ticks)
 {
-    return 1000.0 * static_cast<double>(ticks) / static_cast<double>(SimPortAttach()->frequency);
+    return 1000.0 * static_cast<double>(ticks) / static_cast<double>(SharedPortAttach()->frequency);
 }
 
 std::string TestFolder()

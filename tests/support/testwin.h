@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 #include "portentries.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "slots.h"
 
 struct TestPanel {
@@ -60,7 +60,7 @@ PortWriteEntry LibraryWrite();
 
 // Journal access for tests: the writes since a mark.
 int64_t JournalMark();
-std::vector<SimPortWrite> JournalSince(int64_t mark);
+std::vector<JournalWrite> JournalSince(int64_t mark);
 std::vector<int> ValuesSince(int64_t mark);  // the 16-bit values, as signed shorts
 double TicksToMs(int64_t ticks);
 

@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include "commands.h"
 #include "selftest_win.h"
-#include "simport.h"
+#include "sharedport.h"
 
 constexpr char NAME[] = "portctl";
 constexpr int64_t SPIN_MS = 2;     // the last stretch before a due time: no sleep
@@ -28,7 +28,7 @@ static bool Stopped()
 
 static int64_t Now()
 {
-    return SimPortNow();
+    return SharedPortNow();
 }
 
 static void SleepMs(int ms)
@@ -57,7 +57,7 @@ static void Pause(int64_t ns)
 
 static void Validate(PortState* s)
 {
-    SimPortValidate(s);
+    SharedPortValidate(s);
 }
 
 // The system timer at its finest for the timed commands, asked of winmm at
@@ -74,12 +74,12 @@ static void FineTimer()
 
 static int RunOnState(const PortctlArgs& a)
 {
-    SimPortState* s = SimPortAttach();
-    if (const char* e = SimPortAttachError()) {
+    PortState* s = SharedPortAttach();
+    if (const char* e = SharedPortAttachError()) {
         fprintf(stderr, "%s : état partagé du port inaccessible : %s\n", NAME, e);
         return PORTCTL_EXIT_FAILED;
     }
-    PortctlHost h = { NAME, s, Frequency, Now, SleepMs, SleepUntil, Validate, SimPortExists, Stopped };
+    PortctlHost h = { NAME, s, Frequency, Now, SleepMs, SleepUntil, Validate, SharedPortExists, Stopped };
     int rc = RunPortctlCommand(a, h);
     fflush(stdout);
     return rc;

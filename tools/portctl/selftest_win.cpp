@@ -6,14 +6,14 @@
 #include <stdlib.h>
 #include "portentries.h"
 #include "portlabel.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "stimulus.h"
 #include "testport.h"
 
 struct LibraryPort {
     PortReadEntry read;
     PortWriteEntry write;
-    SimPortState* state;
+    PortState* state;
     uint32_t faults;  // the state's fault count when the test began
 };
 
@@ -72,7 +72,7 @@ static bool Load(const PortctlArgs& a, const std::string& folder, LibraryPort* p
 {
     if (a.port)
         SetEnvironmentVariableA("TRAVEK_PORT", a.port);
-    p->state = SimPortAttach();
+    p->state = SharedPortAttach();
     p->faults = AtomicLoad(&p->state->faults);
     std::string path = folder + "INPOUT32.dll";
     HMODULE library = LoadLibraryA(path.c_str());
@@ -93,7 +93,7 @@ struct PortShown {
     char target[PORTSTATE_TEXT];
 };
 
-static PortShown Shown(SimPortState* s)
+static PortShown Shown(PortState* s)
 {
     PortShown shown = { AtomicLoad(&s->backend), AtomicLoad(&s->base), AtomicLoad(&s->faults), {} };
     for (int i = 0; i < PORTSTATE_TEXT; ++i)
@@ -102,10 +102,10 @@ static PortShown Shown(SimPortState* s)
     return shown;
 }
 
-static void Restore(SimPortState* s, const PortShown& shown)
+static void Restore(PortState* s, const PortShown& shown)
 {
     if (AtomicLoad(&s->faults) != shown.faults)
-        PortStateFault(s, PORT_FAULT_NONE, "", SimPortNow());
+        PortStateFault(s, PORT_FAULT_NONE, "", SharedPortNow());
     PortStateSetTarget(s, shown.target);
     AtomicStore(&s->base, shown.base);
     AtomicStore(&s->backend, shown.backend);
@@ -120,7 +120,7 @@ int RunWindowsSelftest(const PortctlArgs& a, const char* name, void (*pause)(int
         fprintf(stderr, "%s : %s\n", name, error.c_str());
         return SELFTEST_EXIT_NO_PORT;
     }
-    PortShown shown = Shown(SimPortAttach());
+    PortShown shown = Shown(SharedPortAttach());
     int rc = SELFTEST_EXIT_NO_PORT;
     if (Load(a, folder, &p, &error)) {
         TestPort port = { &p, Write, Read, pause, stopRequested };
@@ -129,6 +129,6 @@ int RunWindowsSelftest(const PortctlArgs& a, const char* name, void (*pause)(int
     } else {
         fprintf(stderr, "%s : %s\n", name, error.c_str());
     }
-    Restore(SimPortAttach(), shown);
+    Restore(SharedPortAttach(), shown);
     return rc;
 }

@@ -85,7 +85,7 @@ static int CollectColumns(const DataTrace& trace, const ChartLayout& l, const Ch
     int value = atStart;
     size_t n = TraceSize(trace);
     for (; i < n; ++i) {
-        const SimPortWrite& w = TraceAt(trace, i);
+        const JournalWrite& w = TraceAt(trace, i);
         if (w.ticks > lastShown)
             break;
         int x = ChartX(l, v, w.ticks) - l.plot.left;

@@ -21,14 +21,14 @@ static std::string Ansi(const std::string& utf8)
     return text;
 }
 
-PortInfo PortInfoRead(SimPortState* s)
+PortInfo PortInfoRead(PortState* s)
 {
     PortInfo info;
     info.real = PortIsReal(s);
     std::string label = PortLabel(s);
     if (!info.real)
         label += " 0x378";
-    info.stale = Ansi(PortStaleText(s, SimPortNow(), true));
+    info.stale = Ansi(PortStaleText(s, SharedPortNow(), true));
     if (!info.stale.empty())
         label += " — entrées périmées";
     info.label = Ansi(label);

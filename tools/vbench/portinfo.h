@@ -5,7 +5,7 @@
 
 #include <windows.h>
 #include <string>
-#include "simport.h"
+#include "sharedport.h"
 
 struct PortInfo {
     bool real;          // inputs come from hardware
@@ -14,7 +14,7 @@ struct PortInfo {
     std::string stale;  // Windows-1252, empty while the status is fresh
 };
 
-PortInfo PortInfoRead(SimPortState* s);
+PortInfo PortInfoRead(PortState* s);
 bool PortInfoSame(const PortInfo& a, const PortInfo& b);
 
 // Sets the window's title and makes the switches read-only on a real port.

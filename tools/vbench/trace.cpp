@@ -1,6 +1,6 @@
 #include "trace.h"
 
-void TraceReset(DataTrace* t, SimPortWrite* storage, size_t capacity, int initialData)
+void TraceReset(DataTrace* t, JournalWrite* storage, size_t capacity, int initialData)
 {
     t->items = storage;
     t->capacity = capacity;
@@ -13,17 +13,17 @@ size_t TraceSize(const DataTrace& t)
     return t.appended < static_cast<int64_t>(t.capacity) ? static_cast<size_t>(t.appended) : t.capacity;
 }
 
-const SimPortWrite& TraceAt(const DataTrace& t, size_t i)
+const JournalWrite& TraceAt(const DataTrace& t, size_t i)
 {
     size_t oldest = static_cast<size_t>(t.appended - static_cast<int64_t>(TraceSize(t)));
     return t.items[(oldest + i) % t.capacity];
 }
 
-void TraceAppend(DataTrace* t, const SimPortWrite& w)
+void TraceAppend(DataTrace* t, const JournalWrite& w)
 {
-    if (w.port != SIMPORT_DATA || t->capacity == 0)
+    if (w.port != PORT_DATA || t->capacity == 0)
         return;
-    SimPortWrite& slot = t->items[static_cast<size_t>(t->appended % static_cast<int64_t>(t->capacity))];
+    JournalWrite& slot = t->items[static_cast<size_t>(t->appended % static_cast<int64_t>(t->capacity))];
     if (t->appended >= static_cast<int64_t>(t->capacity))
         t->initialData = slot.value & 0xFF;
     slot = w;
@@ -43,9 +43,9 @@ size_t TraceFirstAfter(const DataTrace& t, int64_t ticks)
     return lo;
 }
 
-std::vector<SimPortWrite> TraceEntries(const DataTrace& t)
+std::vector<JournalWrite> TraceEntries(const DataTrace& t)
 {
-    std::vector<SimPortWrite> out;
+    std::vector<JournalWrite> out;
     size_t n = TraceSize(t);
     out.reserve(n);
     for (size_t i = 0; i < n; ++i)

@@ -7,11 +7,11 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <vector>
-#include "simport.h"
+#include "sharedport.h"
 #include "vcd.h"
 
 struct DataTrace {
-    SimPortWrite* items;  // ring storage, `capacity` entries
+    JournalWrite* items;  // ring storage, `capacity` entries
     size_t capacity;
     int64_t appended;     // entries appended since the last reset
     int initialData;      // data register before the oldest entry kept, -1 if unknown
@@ -24,14 +24,14 @@ struct StatusTrace {
     int32_t initialStatus;  // status register before the oldest change kept
 };
 
-void TraceReset(DataTrace* t, SimPortWrite* storage, size_t capacity, int initialData);
+void TraceReset(DataTrace* t, JournalWrite* storage, size_t capacity, int initialData);
 // Keeps data-port writes only; when full, the oldest entry's value becomes the initial data.
-void TraceAppend(DataTrace* t, const SimPortWrite& w);
+void TraceAppend(DataTrace* t, const JournalWrite& w);
 size_t TraceSize(const DataTrace& t);
-const SimPortWrite& TraceAt(const DataTrace& t, size_t i);  // 0 is the oldest
+const JournalWrite& TraceAt(const DataTrace& t, size_t i);  // 0 is the oldest
 // Index of the first entry later than `ticks` (TraceSize if none).
 size_t TraceFirstAfter(const DataTrace& t, int64_t ticks);
-std::vector<SimPortWrite> TraceEntries(const DataTrace& t);
+std::vector<JournalWrite> TraceEntries(const DataTrace& t);
 
 void StatusTraceReset(StatusTrace* t, StatusChange* storage, size_t capacity, int32_t initialStatus);
 void StatusTraceAppend(StatusTrace* t, const StatusChange& c);

@@ -10,7 +10,7 @@
 #include "chart.h"
 #include "mainclass.h"
 #include "portinfo.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "switches.h"
 #include "trace.h"
 #include "vbench.h"
@@ -37,7 +37,7 @@ HWND FreezeBox;
 HFONT UiFont;
 
 // -- the port and what was read from it
-SimPortState* Port;
+PortState* Port;
 int64_t DroppedWrites;
 DataTrace Trace;
 int CurrentData;

@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
-#include "simport.h"
+#include "sharedport.h"
 #include "trace.h"
 #include "vbench_state.h"
 #include "vcd.h"
@@ -16,8 +16,8 @@ constexpr size_t COPY_CHUNK = 4096;          // journal entries copied at a time
 
 static int64_t JournalCursor;                   // next journal sequence number to copy
 static LONG SeenResets;                         // the state's reset count at the last look
-static std::vector<SimPortWrite> CopyBuffer;    // one chunk of journal entries
-static std::vector<SimPortWrite> TraceStorage;  // ring storage of Trace
+static std::vector<JournalWrite> CopyBuffer;    // one chunk of journal entries
+static std::vector<JournalWrite> TraceStorage;  // ring storage of Trace
 static std::vector<StatusChange> StatusStorage; // ring storage of Statuses
 static StatusTrace Statuses;                    // status values seen, for the dump
 static int64_t StartTicks;                      // when the bench attached
@@ -37,15 +37,15 @@ void RecordStatus(int32_t value)
 
 void ReadJournal()
 {
-    if (Port->resets != SeenResets || SimPortWriteCount(Port) < JournalCursor) {
+    if (Port->resets != SeenResets || SharedPortWriteCount(Port) < JournalCursor) {
         SeenResets = Port->resets;  // re-initialised: its journal starts again at 0
         JournalCursor = 0;
     }
-    size_t rounds = SIMPORT_JOURNAL_CAPACITY / COPY_CHUNK + 1;
+    size_t rounds = PORTSTATE_JOURNAL_CAPACITY / COPY_CHUNK + 1;
     size_t copied = COPY_CHUNK;
     while (copied == COPY_CHUNK && rounds-- > 0) {
         int64_t next = JournalCursor, dropped = 0;
-        copied = SimPortCopyJournal(Port, JournalCursor, CopyBuffer.data(), COPY_CHUNK, &next, &dropped);
+        copied = SharedPortCopyJournal(Port, JournalCursor, CopyBuffer.data(), COPY_CHUNK, &next, &dropped);
         for (size_t i = 0; i < copied; ++i)
             TraceAppend(&Trace, CopyBuffer[i]);
         DroppedWrites += dropped;
@@ -65,7 +65,7 @@ static std::string LocalDate()
 
 bool SaveTrace(const char* path, size_t* writes)
 {
-    std::vector<SimPortWrite> entries = TraceEntries(Trace);
+    std::vector<JournalWrite> entries = TraceEntries(Trace);
     std::vector<StatusChange> changes = StatusTraceEntries(Statuses);
     int64_t now = Now();
     int64_t origin = StartTicks;
@@ -91,12 +91,12 @@ bool SaveTrace(const char* path, size_t* writes)
 
 void AttachPort()
 {
-    Port = SimPortAttach();
+    Port = SharedPortAttach();
     StartTicks = Now();
     SeenResets = Port->resets;
-    int64_t total = SimPortWriteCount(Port);
-    JournalCursor = total > static_cast<int64_t>(SIMPORT_JOURNAL_CAPACITY)
-                        ? total - static_cast<int64_t>(SIMPORT_JOURNAL_CAPACITY) : 0;
+    int64_t total = SharedPortWriteCount(Port);
+    JournalCursor = total > static_cast<int64_t>(PORTSTATE_JOURNAL_CAPACITY)
+                        ? total - static_cast<int64_t>(PORTSTATE_JOURNAL_CAPACITY) : 0;
     CopyBuffer.resize(COPY_CHUNK);
     TraceStorage.resize(TRACE_CAPACITY);
     StatusStorage.resize(STATUS_CAPACITY);

@@ -8,7 +8,7 @@
 #include <string>
 #include "chart.h"
 #include "portinfo.h"
-#include "simport.h"
+#include "sharedport.h"
 #include "switches.h"
 #include "trace.h"
 
@@ -29,7 +29,7 @@ extern HWND FreezeBox;                   // "Figer": stops the chart scrolling
 extern HFONT UiFont;                     // font of the controls and the texts
 
 // -- the port and what was read from it
-extern SimPortState* Port;               // the shared state, attached for the whole run
+extern PortState* Port;               // the shared state, attached for the whole run
 extern int64_t DroppedWrites;            // journal entries lost before they could be copied
 extern DataTrace Trace;                  // data writes seen, for the chart and the dump
 extern int CurrentData;                  // data register at the last refresh

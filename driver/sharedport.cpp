@@ -1,7 +1,7 @@
-// The simulated port's operations on the shared state; see simport.h.
-#include "simport.h"
+// The simulated port's operations on the shared state; see sharedport.h.
+#include "sharedport.h"
 
-int64_t SimPortNow()
+int64_t SharedPortNow()
 {
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
@@ -13,15 +13,15 @@ static void SleepMs(int ms)
     Sleep(static_cast<DWORD>(ms));
 }
 
-static void CountRead(SimPortState* s)
+static void CountRead(PortState* s)
 {
     AtomicAdd(&s->reads, int64_t(1));
-    AtomicStore(&s->lastReadTicks, SimPortNow());
+    AtomicStore(&s->lastReadTicks, SharedPortNow());
 }
 
-int16_t SimPortRead(SimPortState* s, uint16_t port)
+int16_t SimPortRead(PortState* s, uint16_t port)
 {
-    SimPortValidate(s);
+    SharedPortValidate(s);
     CountRead(s);
     switch (port) {
     case PORT_DATA:
@@ -35,32 +35,32 @@ int16_t SimPortRead(SimPortState* s, uint16_t port)
     }
 }
 
-void SimPortCountRead(SimPortState* s, uint16_t port, int16_t value)
+void SharedPortCountRead(PortState* s, uint16_t port, int16_t value)
 {
-    SimPortValidate(s);
+    SharedPortValidate(s);
     CountRead(s);
     if (port == PORT_STATUS)
         AtomicStore(&s->status, int32_t(value));
 }
 
-void SimPortWriteValue(SimPortState* s, uint16_t port, uint16_t value)
+void SimPortWriteValue(PortState* s, uint16_t port, uint16_t value)
 {
-    SimPortValidate(s);
-    PortStateAppendAs(s, s == SimPortAttach() ? SimPortClientSlot() : -1, port, value, SimPortNow);
+    SharedPortValidate(s);
+    PortStateAppendAs(s, s == SharedPortAttach() ? SharedPortClientSlot() : -1, port, value, SharedPortNow);
 }
 
-void SimPortSetStatus(SimPortState* s, int32_t value)
+void SimPortSetStatus(PortState* s, int32_t value)
 {
-    SimPortValidate(s);
+    SharedPortValidate(s);
     AtomicStore(&s->status, value);
 }
 
-int64_t SimPortWriteCount(SimPortState* s)
+int64_t SharedPortWriteCount(PortState* s)
 {
     return PortStateWriteCount(s);
 }
 
-size_t SimPortCopyJournal(SimPortState* s, int64_t from, SimPortWrite* out, size_t max,
+size_t SharedPortCopyJournal(PortState* s, int64_t from, JournalWrite* out, size_t max,
                           int64_t* next, int64_t* dropped)
 {
     return PortStateCopyJournal(s, from, out, max, next, dropped, SleepMs);
