@@ -15,9 +15,10 @@ native_only=""
 [ "$1" = --native ] && native_only=1 && shift
 targets="$*"
 
+# The Windows builds' tests on the emulated device run the native build's server.
 build() {
     cmake -S "$root" -B "$build_root/$1" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$1.cmake" >&2
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$1.cmake" -DTRAVEK_NATIVE_DIR="$build_root/native" >&2
     cmake --build "$build_root/$1" -j "$(nproc)" ${targets:+--target $targets} >&2
 }
 
