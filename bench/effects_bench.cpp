@@ -335,7 +335,7 @@ TimerFigures BenchInProcess()
     Progress("In this process:");
     TestPanel panel = CreateTestPanel(BenchWndProc);
     ShowWindow(panel.main, SW_SHOWNOACTIVATE);  // visible buttons, as in the program
-    PumpFor(300);
+    LetTimePass(300);
     EntryCosts entries = MeasureEntries();
     std::vector<double> glitchesUs;
     AddPassRows(&glitchesUs);

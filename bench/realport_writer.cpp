@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include "testfacts.h"
 
 typedef void(__stdcall* WriteEntry)(short, short);
 typedef short(__stdcall* ReadEntry)(short);
@@ -50,7 +51,7 @@ static void PollFor(int ms)
 // Runs the passes; returns the summed cost of their calls in counter ticks.
 static LONG64 RunPasses(WriteEntry write, int passes, LONG64 frequency)
 {
-    static const short pattern[PASS_WRITES / 2] = { 1, 2, 4, 8, 16, 32, 64, 128, 128, 64, 32, 16, 8, 4, 2, 1 };
+    const std::vector<int>& pattern = K2000_PASS;
     LONG64 spent = 0, passStart = Now();
     unsigned seed = 1;
     for (int p = 0; p < passes; ++p) {

@@ -28,17 +28,20 @@ trap '"$WINE" reg delete "$x11key" /v Managed /f >/dev/null 2>&1; wine_cleanup' 
 
 cd "$bin"
 wctl() { "$WINE" "$bin/wctl.exe" "$@"; }
+# A control's number, from the program's resource header or the virtual bench's.
+id() { sed -n "s/^#define $1  *\([0-9][0-9]*\).*/\1/p" "$root/res/resource.h"; }
+vbench_id() { sed -n "s/^constexpr int $1 = \([0-9][0-9]*\);.*/\1/p" "$root/tools/vbench/vbench.h"; }
 if [ -f Travek.exe ]; then
     "$WINE" Travek.exe >/dev/null 2>&1 &
     wctl rect VelkarisClasse >/dev/null
     "$WINE" vbench.exe >/dev/null 2>&1 &    # opens beside the test bench
     wctl rect BancVirtuelClasse >/dev/null
     sleep 1
-    wctl click VelkarisClasse 1009          # "K2000"
+    wctl click VelkarisClasse "$(id IDC_K2000)"
     sleep 5
-    wctl click VelkarisClasse 1017 1002     # "Arreter", then "LED 3"
+    wctl click VelkarisClasse "$(id IDC_STOP)" "$(id IDC_LED3)"
     sleep 1                                 # the pass in progress ends first
-    wctl click BancVirtuelClasse 1100       # nError pulled low
+    wctl click BancVirtuelClasse "$(vbench_id IDC_SWITCH_FIRST)"  # nError pulled low
     sleep 1
     set -- $(wctl rect VelkarisClasse | tr -d '\r') $(wctl rect BancVirtuelClasse | tr -d '\r')
     left=$1; top=$2

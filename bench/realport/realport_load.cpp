@@ -13,9 +13,8 @@
 #include "emuport.h"
 #include "portnative.h"
 #include "realport.h"
+#include "testfacts.h"
 
-constexpr int K2000_PATTERN[K2000_PASS_WRITES / 2] = { 1, 2, 4, 8, 16, 32, 64, 128,
-                                                        128, 64, 32, 16, 8, 4, 2, 1 };
 constexpr int EMUPORT_LINE = 25;  // "VVV TTTTTTTTTTTTTTTTTTTT\n"
 
 void LibraryWrite(PortState* s, uint16_t value)
@@ -66,7 +65,7 @@ std::vector<double> RunK2000(PortState* s, WriteCall call, int passes)
         int64_t at = passStart;
         for (int i = 0; i < K2000_PASS_WRITES; ++i) {
             YieldUntil(at);
-            uint16_t value = (i % 2 == 0) ? 0 : static_cast<uint16_t>(K2000_PATTERN[i / 2]);
+            uint16_t value = (i % 2 == 0) ? 0 : static_cast<uint16_t>(K2000_PASS[i / 2]);
             int64_t t0 = PortNativeTicks();
             call(s, value);
             costs.push_back(static_cast<double>(PortNativeTicks() - t0) / TICKS_PER_US);

@@ -13,11 +13,12 @@
 #include <vector>
 #include "childrun.h"
 #include "portnative.h"
+#include "testfacts.h"
 #include "vcdcheck.h"
 
 namespace {
 
-constexpr int TOOL_MS = 20000;  // the longest any command here may take on a loaded machine
+static const int TOOL_MS = static_cast<int>(WaitStartMs());  // the longest any command here may take on a loaded machine
 
 class Tool : public ::testing::Test {
 protected:

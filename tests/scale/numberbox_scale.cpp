@@ -19,8 +19,8 @@
 
 constexpr int DEFAULT_COUNT = 300;
 constexpr unsigned DEFAULT_SEED = 20261209;
-constexpr DWORD ANSWER_MS = 5000;         // the program answers a message within this
-constexpr DWORD BOX_MS = 10000;           // the refusal box appears within this
+static const DWORD ANSWER_MS = WaitMs();  // the program answers a message within this
+static const DWORD BOX_MS = WaitLongMs();  // the refusal box appears within this
 constexpr int CLIPBOARD_TRIES = 50;       // the clipboard may be held a moment by another
 constexpr int REPORT_EVERY = 1000;
 
@@ -63,7 +63,7 @@ static std::wstring Wide(const std::string& text)
 static bool CopyToClipboard(const std::wstring& text)
 {
     for (int i = 0; i < CLIPBOARD_TRIES && !OpenClipboard(nullptr); ++i)
-        PumpFor(2);
+        LetTimePass(2);
     HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
     bool ok = g != nullptr && EmptyClipboard();
     if (ok) {
@@ -109,21 +109,21 @@ static void Send(const Program& app, HWND envoi, const std::string& text, size_t
         Click(envoi);
         t.acceptMs += GetTickCount() - start;
         if (ValuesSince(mark) != std::vector<int>{ 0, static_cast<short>(e.value) })
-            Fail(index, text, "ecritures differentes de 0 puis " + std::to_string(e.value));
+            Fail(index, text, "writes other than 0 then " + std::to_string(e.value));
         return;
     }
     ++t.refused;
     ClickLater(envoi);
     HWND msg = WaitForBox(L"Chiffre incorrect", BOX_MS);
     if (!msg)
-        return Fail(index, text, "pas de message de refus");
+        return Fail(index, text, "no refusal box");
     if (BoxText(msg) != L"Veuillez entrer un nombre valide")
-        Fail(index, text, "message de refus inattendu");
+        Fail(index, text, "unexpected refusal box");
     AnswerBox(msg, IDOK);  // about 2 s under Wine before the box is gone
     if (!Responds(app, BOX_MS))
-        return Fail(index, text, "ne repond plus apres le message");
+        return Fail(index, text, "no answer after the box");
     if (!JournalSince(mark).empty())
-        Fail(index, text, "un texte refuse a ecrit sur le port");
+        Fail(index, text, "a refused text wrote to the port");
     t.refuseMs += GetTickCount() - start;
 }
 
@@ -160,21 +160,21 @@ static void Run(const Program& app, int count, Tally& t)
         if (paste) {
             ++t.pasted;
             if (!Paste(box, text))
-                return Fail(i, text, "presse-papiers indisponible");
+                return Fail(i, text, "clipboard unavailable");
         } else {
             ++t.typed;
             TypeText(box, text);
         }
         (paste ? t.pastingMs : t.typingMs) += GetTickCount() - start;
         if (TextOf(box) != Wide(text))
-            return Fail(i, text, paste ? "le texte colle differe" : "le texte tape differe");
+            return Fail(i, text, paste ? "the pasted text differs" : "the typed text differs");
         Send(app, envoi, text, i, t);
         if (!Responds(app, ANSWER_MS))
-            return Fail(i, text, "le programme ne repond plus");
+            return Fail(i, text, "the program does not answer");
         if (WaitForSingleObject(app.process.hProcess, 0) != WAIT_TIMEOUT)
-            return Fail(i, text, "le programme s'est arrete");
+            return Fail(i, text, "the program ended");
         if ((i + 1) % REPORT_EVERY == 0)
-            printf("numberbox: %d textes\n", i + 1);
+            printf("numberbox: %d texts\n", i + 1);
     }
 }
 
@@ -199,11 +199,11 @@ int main(int argc, char** argv)
     Run(app, count, t);
     int after = TopLevelWindows(app.process.dwProcessId);
     if (Failure.empty() && after != before)
-        Failure = "fenetres : " + std::to_string(before) + " au debut, " + std::to_string(after) + " a la fin";
-    printf("numberbox: %d textes (%d tapes, %d colles), %d acceptes, %d refuses, %lu s, seed %u\n",
+        Failure = "windows: " + std::to_string(before) + " at the start, " + std::to_string(after) + " at the end";
+    printf("numberbox: %d texts (%d typed, %d pasted), %d accepted, %d refused, %lu s, seed %u\n",
            t.typed + t.pasted, t.typed, t.pasted, t.accepted, t.refused,
            static_cast<unsigned long>((GetTickCount() - start) / 1000), seed);
-    printf("numberbox: ms par texte : frappe %lu, collage %lu, envoi %lu, refus %lu\n",
+    printf("numberbox: ms per text: typing %lu, pasting %lu, sending %lu, refusal %lu\n",
            t.typingMs / (t.typed ? t.typed : 1), t.pastingMs / (t.pasted ? t.pasted : 1),
            t.acceptMs / (t.accepted ? t.accepted : 1), t.refuseMs / (t.refused ? t.refused : 1));
     StopProgram(app);

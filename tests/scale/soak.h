@@ -10,7 +10,7 @@
 #include "journalcheck.h"
 #include "program.h"
 
-constexpr DWORD ANSWER_MS = 10000;  // longer than this without an answer is a hang
+inline const DWORD ANSWER_MS = WaitLongMs();  // longer than this without an answer is a hang
 
 struct Footprint {
     int windows;      // the program's windows, top-level and children

@@ -7,7 +7,6 @@
 #include "resource.h"
 #include "testwin.h"
 
-static const int FONTAINE_VALUES[4] = { 24, 36, 66, 129 };
 
 bool TimedSend(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
@@ -88,7 +87,7 @@ void RandomClick(JournalCheck& j, const Program& p, std::mt19937& rng)
         Give(j, p, IDC_SEND, MakeCommand(text.empty() ? "Envoi, box empty" : "Envoi " + text, Written(value)));
     } else if (r < 80) {
         std::vector<int> writes;
-        for (int v : FONTAINE_VALUES) {
+        for (int v : FONTAINE_PASS) {
             writes.push_back(0);
             writes.push_back(v);
         }

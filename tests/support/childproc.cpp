@@ -1,5 +1,6 @@
 #include "childproc.h"
 #include <vector>
+#include "testfacts.h"
 
 bool StartTool(Child& c, const std::string& exe, const std::string& args, bool captureOutput)
 {
@@ -59,7 +60,7 @@ int FinishTool(Child& c, DWORD timeoutMs)
         return -1;
     if (WaitForSingleObject(c.process.hProcess, timeoutMs) == WAIT_TIMEOUT) {
         TerminateProcess(c.process.hProcess, 259);
-        WaitForSingleObject(c.process.hProcess, 10000);
+        WaitForSingleObject(c.process.hProcess, WaitLongMs());
     }
     DWORD code = 0;
     GetExitCodeProcess(c.process.hProcess, &code);

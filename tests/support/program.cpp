@@ -72,8 +72,42 @@ bool StartProgram(Program& p, const char* exeName)
 {
     if (!LaunchProgram(p, exeName))
         return false;
-    WaitForInputIdle(p.process.hProcess, 10000);
-    return FindProgramWindows(p, true, 20000) && Responds(p, 10000);
+    WaitForInputIdle(p.process.hProcess, WaitLongMs());
+    return FindProgramWindows(p, true, WaitStartMs()) && Responds(p, WaitLongMs());
+}
+
+bool StartProgramWithStderr(Program& p, HANDLE* errRead, DWORD pipeBytes)
+{
+    SECURITY_ATTRIBUTES sa = { sizeof sa, nullptr, TRUE };
+    HANDLE errWrite = nullptr;
+    *errRead = nullptr;
+    if (!CreatePipe(errRead, &errWrite, &sa, pipeBytes))
+        return false;
+    SetHandleInformation(*errRead, HANDLE_FLAG_INHERIT, 0);
+    p = Program();
+    p.startMark = JournalMark();
+    std::string cmd = "\"" + TestFolder() + "Travek.exe\"";
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdError = errWrite;
+    bool ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, TestFolder().c_str(), &si,
+                             &p.process) != 0;
+    CloseHandle(errWrite);
+    return ok && FindProgramWindows(p, true, WaitStartMs()) && Responds(p, WaitMs());
+}
+
+std::string ReadPipeToEnd(HANDLE pipe)
+{
+    std::string text;
+    char buf[4096];
+    DWORD got;
+    while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0)
+        text.append(buf, got);
+    CloseHandle(pipe);
+    return text;
 }
 
 void StopProgram(Program& p)
@@ -82,7 +116,7 @@ void StopProgram(Program& p)
         return;
     if (WaitForSingleObject(p.process.hProcess, 0) == WAIT_TIMEOUT) {
         TerminateProcess(p.process.hProcess, 1);
-        WaitForSingleObject(p.process.hProcess, 10000);
+        WaitForSingleObject(p.process.hProcess, WaitLongMs());
     }
     CloseHandle(p.process.hProcess);
     CloseHandle(p.process.hThread);
@@ -116,7 +150,7 @@ std::wstring TextOf(HWND window)
 {
     wchar_t buf[512] = {};
     DWORD_PTR got = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, &got);
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, WaitMs(), &got);
     return buf;
 }
 
@@ -138,7 +172,7 @@ std::wstring BoxText(HWND box)
 void AnswerBox(HWND box, int button)
 {
     PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindow(box); }, 5000);
+    WaitFor([&] { return !IsWindow(box); }, WaitMs());
 }
 
 bool Responds(const Program& p, DWORD timeoutMs)

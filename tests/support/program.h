@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <string>
+#include "testfacts.h"
 
 struct Program {
     PROCESS_INFORMATION process;
@@ -21,6 +22,11 @@ bool StartProgram(Program& p, const char* exeName = "Travek.exe");
 bool LaunchProgram(Program& p, const char* exeName);
 // Waits for the process's main window shown (and its panel if asked).
 bool FindProgramWindows(Program& p, bool withPanel, DWORD timeoutMs);
+// Starts the program with its stderr in a pipe of pipeBytes (0: the system's
+// size), *errRead its reading end; true once its windows are up and answer.
+bool StartProgramWithStderr(Program& p, HANDLE* errRead, DWORD pipeBytes = 0);
+// Reads a pipe to its end, then closes it.
+std::string ReadPipeToEnd(HANDLE pipe);
 // Ends the program if it still runs and waits for it.
 void StopProgram(Program& p);
 

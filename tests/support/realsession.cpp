@@ -44,9 +44,9 @@ bool StartRealSession(RealSession& s, const std::string& target)
     if (!started)
         return false;
     s.program.process = s.child.process;
-    if (!FindProgramWindows(s.program, true, 20000) || !Responds(s.program, 10000))
+    if (!FindProgramWindows(s.program, true, WaitStartMs()) || !Responds(s.program, WaitLongMs()))
         return false;
-    return WaitFor([&] { return (s.state = MapState(s)) != nullptr && PortStateHeaderOk(s.state); }, 5000);
+    return WaitFor([&] { return (s.state = MapState(s)) != nullptr && PortStateHeaderOk(s.state); }, WaitMs());
 }
 
 void StopRealSession(RealSession& s)

@@ -142,11 +142,6 @@ bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs)
     }
 }
 
-void PumpFor(DWORD ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
-
 PortReadEntry LibraryRead()
 {
     return FindPortRead(LoadLibraryA("INPOUT32.dll"));
@@ -159,7 +154,7 @@ PortWriteEntry LibraryWrite()
 
 void LetTimePass(DWORD ms)
 {
-    PumpFor(ms);
+    PumpUntil([] { return false; }, ms);
 }
 
 int64_t JournalMark()

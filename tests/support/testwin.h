@@ -11,6 +11,7 @@
 #include "portentries.h"
 #include "sharedport.h"
 #include "slots.h"
+#include "testfacts.h"
 
 struct TestPanel {
     HWND main;
@@ -42,7 +43,6 @@ std::string ShownImages(int first, int last);
 // Dispatches messages until pred is true or the deadline passes; pred is
 // looked at after every message.
 bool PumpUntil(const std::function<bool()>& pred, DWORD timeoutMs);
-void PumpFor(DWORD ms);
 
 // The tests' one deliberate pause, for a check that nothing happens in the
 // time (no write, no poll) or for a gap made on purpose; never a wait for a

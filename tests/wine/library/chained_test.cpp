@@ -9,14 +9,10 @@
 #include <vector>
 #include "chaintest.h"
 #include "program.h"
+#include "resource.h"
 #include "sharedport.h"
 #include "testwin.h"
 
-constexpr int ID_RESET = 1000, ID_LED3 = 1002, ID_K2000 = 1009, ID_STOP = 1017, ID_SLIDER = 1018;
-constexpr int ID_NUMBER = 1019, ID_ENVOI = 1020, ID_STATUS_BOX = 1022, ID_LAMP1 = 1012;
-constexpr int K2000_PASS = 16;     // values of one pass
-constexpr DWORD START_MS = 20000;  // the program's window appears within this
-constexpr DWORD WAIT_MS = 5000;
 constexpr int PIPE_BYTES = 65536;
 
 // A program started with a port configuration, its stderr in a pipe.
@@ -35,38 +31,17 @@ static bool Launch(PortRun& r, const char* port, const char* base)
 {
     SetVariable("TRAVEK_PORT", port);
     SetVariable("TRAVEK_PORT_BASE", base);
-    SECURITY_ATTRIBUTES sa = { sizeof sa, nullptr, TRUE };
-    HANDLE errWrite = nullptr;
-    CreatePipe(&r.errRead, &errWrite, &sa, PIPE_BYTES);
-    SetHandleInformation(r.errRead, HANDLE_FLAG_INHERIT, 0);
-    r.program = Program();
-    r.program.startMark = JournalMark();
-    std::string cmd = "\"" + TestFolder() + "Travek.exe\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdError = errWrite;
-    bool ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, TestFolder().c_str(),
-                             &si, &r.program.process) != 0;
-    CloseHandle(errWrite);
+    bool ok = StartProgramWithStderr(r.program, &r.errRead, PIPE_BYTES);
     SetVariable("TRAVEK_PORT", nullptr);
     SetVariable("TRAVEK_PORT_BASE", nullptr);
-    return ok && FindProgramWindows(r.program, true, START_MS) && Responds(r.program, WAIT_MS);
+    return ok;
 }
 
 // Stops the program and returns what it wrote on stderr.
 static std::string Finish(PortRun& r)
 {
     StopProgram(r.program);
-    std::string text;
-    char buf[4096];
-    DWORD got;
-    while (ReadFile(r.errRead, buf, sizeof buf, &got, nullptr) && got > 0)
-        text.append(buf, got);
-    CloseHandle(r.errRead);
-    return text;
+    return ReadPipeToEnd(r.errRead);
 }
 
 static size_t Count(const std::string& text, const std::string& what)
@@ -102,7 +77,7 @@ TEST_P(ChainedTest, EveryWriteForwardedInOrderAtTheMappedAddress)
     unsigned base = GetParam();
     ChainLog* log = ChainLogAttach();
     ASSERT_NE(log, nullptr);
-    InterlockedExchange(&log->status, 127);
+    InterlockedExchange(&log->status, PORT_STATUS_IDLE);
     LONG from = log->calls;
     char baseText[16];
     wsprintfA(baseText, "0x%X", base);
@@ -113,16 +88,16 @@ TEST_P(ChainedTest, EveryWriteForwardedInOrderAtTheMappedAddress)
     EXPECT_EQ(s->base, base);
     EXPECT_EQ(s->fault, PORT_FAULT_NONE);
 
-    Click(Control(r.program, ID_LED3));
-    TypeText(Control(r.program, ID_NUMBER), "300");
-    Click(Control(r.program, ID_ENVOI));
-    Click(Control(r.program, ID_RESET));
-    SendMessageA(Control(r.program, ID_SLIDER), TBM_SETPOS, TRUE, 0);
+    Click(Control(r.program, IDC_LED3));
+    TypeText(Control(r.program, IDC_NUMBER_BOX), "300");
+    Click(Control(r.program, IDC_SEND));
+    Click(Control(r.program, IDC_RESET));
+    SendMessageA(Control(r.program, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     int64_t k2000 = JournalMark();
-    Click(Control(r.program, ID_K2000));
-    ASSERT_TRUE(WaitFor([&] { return JournalMark() - k2000 >= 2 * K2000_PASS; }, WAIT_MS));
-    Click(Control(r.program, ID_STOP));
-    ASSERT_TRUE(Responds(r.program, WAIT_MS));
+    Click(Control(r.program, IDC_K2000));
+    ASSERT_TRUE(WaitFor([&] { return JournalMark() - k2000 >= 2 * static_cast<int64_t>(K2000_PASS.size()); }, WaitMs()));
+    Click(Control(r.program, IDC_STOP));
+    ASSERT_TRUE(Responds(r.program, WaitMs()));
 
     std::vector<JournalWrite> journal = JournalSince(r.program.startMark);
     std::vector<ChainCall> chained = ChainWrites(from);
@@ -137,19 +112,18 @@ TEST_P(ChainedTest, EveryWriteForwardedInOrderAtTheMappedAddress)
     for (const JournalWrite& w : journal)
         if (w.value != 0)
             values.push_back(w.value);
-    ASSERT_GE(values.size(), 2u + K2000_PASS);
+    ASSERT_GE(values.size(), 2u + K2000_PASS.size());
     EXPECT_EQ(values[0], 4);
     EXPECT_EQ(values[1], 300);
-    EXPECT_EQ(std::vector<int>(values.begin() + 2, values.begin() + 2 + K2000_PASS),
-              (std::vector<int>{ 1, 2, 4, 8, 16, 32, 64, 128, 128, 64, 32, 16, 8, 4, 2, 1 }));
+    EXPECT_EQ(std::vector<int>(values.begin() + 2, values.begin() + 2 + K2000_PASS.size()), K2000_PASS);
 
     // Reads reach the base's status register; what it returns reaches the panel.
     InterlockedExchange(&log->status, 119);
-    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(r.program, ID_STATUS_BOX)) == L"119"; }, WAIT_MS));
-    HANDLE idle = reinterpret_cast<HANDLE>(SendMessageA(Control(r.program, ID_LAMP1 + 1), BM_GETIMAGE, IMAGE_BITMAP, 0));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(r.program, IDC_STATUS_BOX)) == L"119"; }, WaitMs()));
+    HANDLE idle = reinterpret_cast<HANDLE>(SendMessageA(Control(r.program, IDC_SENSOR1 + 1), BM_GETIMAGE, IMAGE_BITMAP, 0));
     EXPECT_TRUE(WaitFor([&] {
-        return reinterpret_cast<HANDLE>(SendMessageA(Control(r.program, ID_LAMP1), BM_GETIMAGE, IMAGE_BITMAP, 0)) != idle;
-    }, WAIT_MS)) << "the first sensor lamp lights";
+        return reinterpret_cast<HANDLE>(SendMessageA(Control(r.program, IDC_SENSOR1), BM_GETIMAGE, IMAGE_BITMAP, 0)) != idle;
+    }, WaitMs())) << "the first sensor lamp lights";
     EXPECT_EQ(s->status, 119) << "the shared state shows the real status";
     bool readsMapped = true;
     for (LONG n = from; n < log->calls; ++n)
@@ -205,10 +179,10 @@ TEST(ChainedFaults, EachFaultSaysWhyAndLosesNothing)
         EXPECT_NE(s->backend, c.port.empty() ? 99u : PORT_BACKEND_SIMULATED) << "no silent simulation";
 
         int64_t reads = s->reads;
-        EXPECT_TRUE(WaitFor([&] { return s->reads > reads + 2; }, WAIT_MS)) << "still polling";
-        EXPECT_EQ(TextOf(Control(r.program, ID_STATUS_BOX)), L"127") << "reads give the idle status";
+        EXPECT_TRUE(WaitFor([&] { return s->reads > reads + 2; }, WaitMs())) << "still polling";
+        EXPECT_EQ(TextOf(Control(r.program, IDC_STATUS_BOX)), std::to_wstring(PORT_STATUS_IDLE)) << "reads give the idle status";
         int64_t mark = JournalMark();
-        Click(Control(r.program, ID_LED3));
+        Click(Control(r.program, IDC_LED3));
         EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0, 4 })) << "writes journaled";
         EXPECT_EQ(ChainLogAttach()->calls, chainCalls) << "nothing reached the test library";
         std::string err = Finish(r);
@@ -240,7 +214,7 @@ TEST_F(ConfigFile, ChoosesTheLibraryAndBaseUnlessTheVariableSays)
     PortState* s = SharedPortAttach();
     EXPECT_EQ(s->backend, PORT_BACKEND_CHAINED);
     EXPECT_EQ(s->base, 0x278u);
-    Click(Control(r.program, ID_LED3));
+    Click(Control(r.program, IDC_LED3));
     std::vector<ChainCall> w = ChainWrites(from);
     ASSERT_FALSE(w.empty());
     EXPECT_EQ(w.back().port, 0x278);

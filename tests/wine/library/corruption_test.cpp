@@ -147,19 +147,19 @@ TEST(CorruptionTest, TheRunningProgramSurvivesARepairAndGoesOn)
     ASSERT_TRUE(StartProgram(app));
     SendMessageA(Control(app, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     Click(Control(app, IDC_K2000));  // K2000 at full speed
-    ASSERT_TRUE(WaitFor([&] { return JournalMark() > app.startMark + 64; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return JournalMark() > app.startMark + 64; }, WaitLongMs()));
     for (const Corruption& c : Corruptions()) {
         SCOPED_TRACE(c.name);
         LONG resets = Port()->resets;
         c.apply(Port());
         // The program's next write or poll repairs it.
-        EXPECT_TRUE(WaitFor([&] { return Port()->resets > resets; }, 5000));
-        EXPECT_TRUE(WaitFor([] { return JournalMark() > 64; }, 5000)) << "writes go on";
-        EXPECT_TRUE(Responds(app, 5000));
+        EXPECT_TRUE(WaitFor([&] { return Port()->resets > resets; }, WaitMs()));
+        EXPECT_TRUE(WaitFor([] { return JournalMark() > 64; }, WaitMs())) << "writes go on";
+        EXPECT_TRUE(Responds(app, WaitMs()));
         ExpectCleanHeader(Port());
     }
     Click(Control(app, IDC_STOP));
-    ASSERT_TRUE(Responds(app, 5000));
+    ASSERT_TRUE(Responds(app, WaitMs()));
     // Since the last repair, a well-formed journal.
     std::vector<JournalWrite> w = JournalSince(0);
     ASSERT_FALSE(w.empty());

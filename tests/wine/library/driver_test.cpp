@@ -54,7 +54,7 @@ TEST(Driver, StatusRegisterReadsWhatIsSetIncludingWideValues)
     PortState* s = SharedPortAttach();
     int64_t reads = s->reads;
     SimPortSetStatus(s, 0x7F);
-    EXPECT_EQ(LibraryRead()(0x379), 127);
+    EXPECT_EQ(LibraryRead()(0x379), PORT_STATUS_IDLE);
     SimPortSetStatus(s, 0x1FF);
     EXPECT_EQ(LibraryRead()(0x379), 0x1FF);
     SimPortSetStatus(s, -1);

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 #include "program.h"
+#include "resource.h"
 #include "sharedport.h"
 #include "testwin.h"
 #include "unixcall.h"
 #include "wineproc.h"
 
-constexpr int ID_LED3 = 1002, ID_STATUS_BOX = 1022;
-constexpr DWORD START_MS = 20000, WAIT_MS = 5000;
 constexpr DWORD BEAT_MS = 2;
+constexpr int64_t REPEAT_CHANCE_READS = 200;  // status reads after the loss in which a repeat would show
 constexpr char DEVICE[] = "/nonexistent/travek-test-parport";
 
 static volatile LONG Beating;  // the stand-in helper beats while set
@@ -30,38 +30,12 @@ static DWORD WINAPI Beat(LPVOID)
     return 0;
 }
 
-static std::string ReadAll(HANDLE pipe)
-{
-    std::string text;
-    char buf[4096];
-    DWORD got;
-    while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0)
-        text.append(buf, got);
-    CloseHandle(pipe);
-    return text;
-}
-
 static bool Launch(Program& p, HANDLE* errRead, const char* target = DEVICE)
 {
     SetEnvironmentVariableA("TRAVEK_PORT", target);
-    SECURITY_ATTRIBUTES sa = { sizeof sa, nullptr, TRUE };
-    HANDLE errWrite = nullptr;
-    CreatePipe(errRead, &errWrite, &sa, 0);
-    SetHandleInformation(*errRead, HANDLE_FLAG_INHERIT, 0);
-    p = Program();
-    p.startMark = JournalMark();
-    std::string cmd = "\"" + TestFolder() + "Travek.exe\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdError = errWrite;
-    bool ok = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, TestFolder().c_str(), &si,
-                             &p.process) != 0;
-    CloseHandle(errWrite);
+    bool ok = StartProgramWithStderr(p, errRead);
     SetEnvironmentVariableA("TRAVEK_PORT", nullptr);
-    return ok && FindProgramWindows(p, true, START_MS) && Responds(p, WAIT_MS);
+    return ok;
 }
 
 // Rings only a sleeping helper; the status the helper keeps is what the
@@ -83,33 +57,34 @@ TEST(PpdevClient, RingsASleepingHelperOnlyAndReportsItsLoss)
     EXPECT_EQ(s->fault, PORT_FAULT_NONE) << s->faultText;
 
     AtomicStore(&s->status, int32_t(111));
-    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(p, ID_STATUS_BOX)) == L"111"; }, WAIT_MS));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(p, IDC_STATUS_BOX)) == L"111"; }, WaitMs()));
 
     uint32_t bell = s->doorbell;
     int64_t mark = JournalMark();
-    Click(Control(p, ID_LED3));
+    Click(Control(p, IDC_LED3));
     EXPECT_EQ(s->doorbell, bell) << "an awake helper is not rung";
     AtomicStore(&s->helperState, uint32_t(HELPER_SLEEPING));
-    Click(Control(p, ID_LED3));
+    Click(Control(p, IDC_LED3));
     EXPECT_EQ(s->doorbell, bell + 1) << "a sleeping helper is rung once";
     EXPECT_EQ(s->helperState, uint32_t(HELPER_AWAKE));
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0, 4, 0, 0, 4 }));
 
     Beating = 0;
-    WaitForSingleObject(beat, WAIT_MS);
+    WaitForSingleObject(beat, WaitMs());
     CloseHandle(beat);
     EXPECT_TRUE(WaitFor([&] { return s->fault == PORT_FAULT_HELPER_LOST || s->fault == PORT_FAULT_HELPER_START ||
-                                     s->fault == PORT_FAULT_NO_DEVICE; }, WAIT_MS)) << "loss noticed: " << s->fault;
-    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->statusAge) > uint32_t(HELPER_LOST_MS); }, WAIT_MS))
+                                     s->fault == PORT_FAULT_NO_DEVICE; }, WaitMs())) << "loss noticed: " << s->fault;
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->statusAge) > uint32_t(HELPER_LOST_MS); }, WaitMs()))
         << "the state says the status is stale";
     mark = JournalMark();
-    Click(Control(p, ID_LED3));
+    Click(Control(p, IDC_LED3));
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0, 4 })) << "writes journaled meanwhile";
-    EXPECT_TRUE(Responds(p, WAIT_MS));
-    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->helperStarts) >= 1; }, WAIT_MS)) << "a helper started, counted";
-    Sleep(1500);  // the program keeps calling: repeats would have had their chance
+    EXPECT_TRUE(Responds(p, WaitMs()));
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->helperStarts) >= 1; }, WaitMs())) << "a helper started, counted";
+    int64_t reads = AtomicLoad(&s->reads);  // the program keeps calling: repeats get their chance
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->reads) >= reads + REPEAT_CHANCE_READS; }, WaitMs()));
     StopProgram(p);
-    std::string text = ReadAll(err);
+    std::string text = ReadPipeToEnd(err);
     for (const char* once : { "ne répond plus", "entrées périmé" }) {
         size_t at = text.find(once);
         EXPECT_NE(at, std::string::npos) << once << ": " << text;
@@ -128,18 +103,18 @@ TEST(PpdevClient, AMistypedPortNameIsAFaultAndStartsNoHelper)
     ASSERT_TRUE(Launch(p, &err, "lpt1"));
     EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_CONFIG));
     EXPECT_NE(std::string(s->faultText).find("parportN"), std::string::npos) << s->faultText;
-    Click(Control(p, ID_LED3));
-    EXPECT_TRUE(Responds(p, WAIT_MS));
+    Click(Control(p, IDC_LED3));
+    EXPECT_TRUE(Responds(p, WaitMs()));
     EXPECT_EQ(AtomicLoad(&s->helperStarts), starts) << "no helper for a bad name";
     StopProgram(p);
-    std::string text = ReadAll(err);
+    std::string text = ReadPipeToEnd(err);
     EXPECT_NE(text.find("« lpt1 » n'est pas un nom de port : donnez sim, direct"), std::string::npos) << text;
 
     ASSERT_TRUE(Launch(p, &err, "parport7"));
     EXPECT_STREQ(s->target, "/dev/parport7");
     EXPECT_EQ(AtomicLoad(&s->backend), uint32_t(PORT_BACKEND_PPDEV));
     StopProgram(p);
-    ReadAll(err);
+    ReadPipeToEnd(err);
 }
 
 // A helper that refused for a reason a restart cannot change (here a
@@ -151,16 +126,16 @@ TEST(PpdevClient, AHelperThatRefusedIsNotStartedAgain)
     Program p;
     HANDLE err = nullptr;
     ASSERT_TRUE(Launch(p, &err, "/dev/null"));
-    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->helperState) == HELPER_REFUSED; }, 2 * WAIT_MS));
+    EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&s->helperState) == HELPER_REFUSED; }, 2 * WaitMs()));
     EXPECT_EQ(AtomicLoad(&s->fault), uint32_t(PORT_FAULT_NOT_PARPORT)) << s->faultText;
     uint32_t after = AtomicLoad(&s->helperStarts);
     EXPECT_EQ(after, starts + 1);
     Sleep(HELPER_BACKOFF_MAX_MS / 2);  // longer than the first back-offs: a restart would have come
-    Click(Control(p, ID_LED3));
-    EXPECT_TRUE(Responds(p, WAIT_MS));
+    Click(Control(p, IDC_LED3));
+    EXPECT_TRUE(Responds(p, WaitMs()));
     EXPECT_EQ(AtomicLoad(&s->helperStarts), after) << "not started again";
     StopProgram(p);
-    std::string text = ReadAll(err);
+    std::string text = ReadPipeToEnd(err);
     EXPECT_NE(text.find("n'est pas un port parallèle"), std::string::npos) << text;
 }
 
@@ -198,11 +173,11 @@ TEST(PpdevClient, StateFileOpenToOthersIsRefused)
     UnixFchmod(fd, 0600);
     UnixClose(fd);
     ASSERT_TRUE(started);
-    Click(Control(p, ID_LED3));
-    EXPECT_TRUE(Responds(p, WAIT_MS));
+    Click(Control(p, IDC_LED3));
+    EXPECT_TRUE(Responds(p, WaitMs()));
     EXPECT_EQ(SharedPortWriteCount(s), writes) << "the program's writes stay in its private state";
     StopProgram(p);
-    std::string text = ReadAll(err);
+    std::string text = ReadPipeToEnd(err);
     EXPECT_NE(text.find("a les droits 644 au lieu de 600 : refusé"), std::string::npos) << text;
 }
 
@@ -231,6 +206,6 @@ TEST(PpdevClient, AFullClientTableIsReported)
         PortStateFreeClient(s, slot);
     ASSERT_TRUE(started);
     StopProgram(p);
-    std::string text = ReadAll(err);
+    std::string text = ReadPipeToEnd(err);
     EXPECT_NE(text.find("programmes utilisent le port"), std::string::npos) << text;
 }

@@ -10,9 +10,6 @@
 #include "port.h"
 #include "testwin.h"
 
-static const std::vector<int> K2000 = { 1, 2, 4, 8, 16, 32, 64, 128, 128, 64, 32, 16, 8, 4, 2, 1 };
-static const std::vector<int> CHENILLARD = { 1, 2, 4, 8, 16, 32, 64, 128 };
-static const std::vector<int> FONTAINE = { 24, 36, 66, 129 };
 
 // Wine's Sleep is exact to the millisecond; allow for one more of clock rounding.
 constexpr double GRANULARITY_MS = 2.0;
@@ -51,8 +48,8 @@ TEST_F(Effects, EachPassWritesItsSequenceAtDelayZero)
         const char* name;
         void (*run)();
         const std::vector<int>& values;
-    } cases[] = { { "K2000", RunK2000, K2000 }, { "Chenillard", RunChenillard, CHENILLARD },
-                  { "Fontaine", RunFontaine, FONTAINE } };
+    } cases[] = { { "K2000", RunK2000, K2000_PASS }, { "Chenillard", RunChenillard, CHENILLARD_PASS },
+                  { "Fontaine", RunFontaine, FONTAINE_PASS } };
     for (const Case& c : cases) {
         int64_t mark = JournalMark();
         c.run();
@@ -121,7 +118,7 @@ TEST_F(Effects, TheDelayIsReadOnceAtTheStartOfEachPass)
     MovingSlider m;
     m.moveAt = JournalMark() + 4;
     HANDLE thread = CreateThread(nullptr, 0, MovingSliderThread, &m, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(m.ready, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(m.ready, WaitMs()), WAIT_OBJECT_0);
     DelaySlider = m.slider;
 
     int64_t mark = JournalMark();
@@ -134,7 +131,7 @@ TEST_F(Effects, TheDelayIsReadOnceAtTheStartOfEachPass)
     EXPECT_EQ(StepDelay, 60u);
 
     SetEvent(m.stop);
-    WaitForSingleObject(thread, 5000);
+    WaitForSingleObject(thread, WaitMs());
     CloseHandle(thread);
     DelaySlider = panel.slider;
 
@@ -176,7 +173,7 @@ TEST_F(Effects, StartTwiceIsOneTimerThatOneStopEnds)
     StartK2000();
     EXPECT_EQ(TimerSlot102, TIMER_K2000);
     int64_t mark = JournalMark();
-    ASSERT_TRUE(PumpUntil([&] { return JournalMark() - mark >= 3 * 32; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return JournalMark() - mark >= 3 * 32; }, WaitMs()));
     EXPECT_EQ((JournalMark() - mark) % 32, 0) << "whole passes only";
 
     mark = JournalMark();
@@ -216,12 +213,12 @@ TEST_F(Effects, BothRunningTakeTurnsInWholePasses)
     StartK2000();
     StartChenillard();
     int64_t mark = JournalMark();
-    ASSERT_TRUE(PumpUntil([&] { return JournalMark() - mark >= 10 * 32; }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return JournalMark() - mark >= 10 * 32; }, WaitLongMs()));
     StopEffects();
     std::vector<int> values = ValuesSince(mark);
     values.resize(values.size() - 2);  // the stop's clear and 0
 
-    const std::vector<int> k2000 = PassWrites(K2000), chenillard = PassWrites(CHENILLARD);
+    const std::vector<int> k2000 = PassWrites(K2000_PASS), chenillard = PassWrites(CHENILLARD_PASS);
     std::string order;  // K or C per pass, in the order they ran
     size_t i = 0;
     while (i < values.size()) {

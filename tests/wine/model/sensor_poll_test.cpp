@@ -73,7 +73,7 @@ TEST_F(Sensors, OtherValuesAreShownAndChangeNoLamp)
         int value;
         const char* text;
     } cases[] = {
-        { 127, "127" },        // idle
+        { PORT_STATUS_IDLE, "127" },        // idle
         { 103, "103" },        // nError and Select low together
         { 120, "120" },        // idle with bits 0 to 2 at 0
         { 112, "112" },        // nError low with bits 0 to 2 at 0
@@ -96,9 +96,9 @@ TEST_F(Sensors, OtherValuesAreShownAndChangeNoLamp)
 
 TEST_F(Sensors, EveryPollRewritesTheStatusBox)
 {
-    Poll(127);
+    Poll(PORT_STATUS_IDLE);
     SetWindowTextA(panel.statusBox, "x");
-    EXPECT_EQ(Poll(127), "127") << "shown again although unchanged";
+    EXPECT_EQ(Poll(PORT_STATUS_IDLE), "127") << "shown again although unchanged";
 }
 
 TEST_F(Sensors, ALightMovesAtOnceAndTheResetTickDarkensIt)
@@ -125,9 +125,9 @@ TEST_F(Sensors, TimersPollAndResetAsTheProgramRunsThem)
     ASSERT_TRUE(PumpUntil([&] { return Lamps() == ".*..." && StatusText() == "111"; }, 2000));
     SetStatus(255);
     ASSERT_TRUE(PumpUntil([&] { return Lamps() == "...*."; }, 2000));
-    SetStatus(127);  // released: the lamp stays lit until the reset tick
+    SetStatus(PORT_STATUS_IDLE);  // released: the lamp stays lit until the reset tick
     SetTimer(panel.main, TIMER_SENSOR_RESET, 500, nullptr);  // which is now 500 ms away
-    ASSERT_TRUE(PumpUntil([&] { return StatusText() == "127"; }, 2000));
+    ASSERT_TRUE(PumpUntil([&] { return StatusText() == std::to_string(PORT_STATUS_IDLE); }, 2000));
     EXPECT_EQ(Lamps(), "...*.");
     EXPECT_TRUE(PumpUntil([&] { return Lamps() == "....."; }, 2000)) << "the reset tick comes";
     LetTimePass(50);

@@ -83,7 +83,7 @@ static void ExpectErrorBoxes(const std::vector<const wchar_t*>& texts)
 static void ExpectRunning(Program& p, bool withPanel)
 {
     ASSERT_TRUE(FindProgramWindows(p, withPanel, 15000)) << "no main window after the messages";
-    ASSERT_TRUE(Responds(p, 5000));
+    ASSERT_TRUE(Responds(p, WaitMs()));
     EXPECT_FALSE(FindWindowW(L"#32770", L"Erreur")) << "a message more than expected";
     std::vector<int> values = ValuesSince(p.startMark);
     ASSERT_FALSE(values.empty());
@@ -149,16 +149,16 @@ TEST_F(FailurePathsTest, MissingButtonsAndSliderAreReportedAndThePanelStillWorks
     // No slider to read: the effects run at delay 0.
     mark = JournalMark();
     Click(Control(program, IDC_K2000));
-    EXPECT_TRUE(WaitFor([&] { return JournalMark() >= mark + 64; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return JournalMark() >= mark + 64; }, WaitMs()));
     Click(Control(program, IDC_STOP));
-    ASSERT_TRUE(Responds(program, 5000));
+    ASSERT_TRUE(Responds(program, WaitMs()));
     std::vector<int> sweep = ValuesSince(mark);
     ASSERT_GE(sweep.size(), 32u);
     EXPECT_EQ(std::vector<int>(sweep.begin(), sweep.begin() + 4), (std::vector<int>{ 0, 1, 0, 2 }));
     SimPortSetStatus(SharedPortAttach(), 119);  // a sensor with no lamp to light
     LetTimePass(100);
-    EXPECT_TRUE(Responds(program, 5000));
-    SimPortSetStatus(SharedPortAttach(), 127);
+    EXPECT_TRUE(Responds(program, WaitMs()));
+    SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
 }
 
 TEST_F(FailurePathsTest, NoPanelIsReportedAndThePortIsStillPolled)
@@ -172,10 +172,10 @@ TEST_F(FailurePathsTest, NoPanelIsReportedAndThePortIsStillPolled)
 
     // The window still closes as usual.
     PostMessageA(program.main, WM_CLOSE, 0, 0);
-    HWND box = WaitForBox(L"Quitter", 10000);
+    HWND box = WaitForBox(L"Quitter", WaitLongMs());
     ASSERT_TRUE(box);
     AnswerBox(box, IDOK);
-    ASSERT_EQ(WaitForSingleObject(program.process.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_EQ(WaitForSingleObject(program.process.hProcess, WaitLongMs()), static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 1;
     GetExitCodeProcess(program.process.hProcess, &code);
     EXPECT_EQ(code, 0u);

@@ -42,7 +42,7 @@ TEST(InstancesTest, TwoProgramsShareOnePort)
 
     SendMessageA(Control(a, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     Click(Control(a, IDC_K2000));  // K2000 at full speed in the first
-    ASSERT_TRUE(WaitFor([&] { return JournalMark() > mark + 200; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return JournalMark() > mark + 200; }, WaitLongMs()));
     // The second is clicked all the while: LEDs, Envoi, Reset, Fontaine.
     SendMessageA(Control(b, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     DWORD start = GetTickCount();
@@ -59,8 +59,8 @@ TEST(InstancesTest, TwoProgramsShareOnePort)
         ++clicks;
     }
     Click(Control(a, IDC_STOP));
-    ASSERT_TRUE(Responds(a, 5000));
-    ASSERT_TRUE(Responds(b, 5000));
+    ASSERT_TRUE(Responds(a, WaitMs()));
+    ASSERT_TRUE(Responds(b, WaitMs()));
 
     int64_t end = JournalMark();
     size_t seen = ExpectWellFormed(mark);

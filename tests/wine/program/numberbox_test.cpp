@@ -108,11 +108,11 @@ TEST(NumberBoxTest, GeneratedTextsFollowTheRule)
         } else {
             ++invalidSeen;
             ClickLater(envoi);
-            HWND msg = WaitForBox(L"Chiffre incorrect", 10000);
+            HWND msg = WaitForBox(L"Chiffre incorrect", WaitLongMs());
             ASSERT_NE(msg, nullptr);
             EXPECT_EQ(BoxText(msg), L"Veuillez entrer un nombre valide");
             AnswerBox(msg, IDOK);
-            ASSERT_TRUE(Responds(app, 10000));
+            ASSERT_TRUE(Responds(app, WaitLongMs()));
             EXPECT_TRUE(JournalSince(mark).empty()) << "a refused text writes nothing";
             EXPECT_EQ(port->data, lastData);
         }
@@ -122,7 +122,7 @@ TEST(NumberBoxTest, GeneratedTextsFollowTheRule)
     EXPECT_EQ(validSeen, static_cast<int>(valid.size()));
     EXPECT_EQ(invalidSeen, static_cast<int>(invalid.size()));
 
-    EXPECT_TRUE(Responds(app, 5000));
+    EXPECT_TRUE(Responds(app, WaitMs()));
     EXPECT_EQ(WaitForSingleObject(app.process.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "still running";
     WindowCount after = TopLevelWindows(app);
     EXPECT_EQ(after.boxes, 0) << "no message box left open";

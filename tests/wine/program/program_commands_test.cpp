@@ -92,7 +92,7 @@ TEST_F(ProgramTest, InvalidNumberIsReportedAndNothingIsWritten)
         TypeText(Control(App, IDC_NUMBER_BOX), text);
         int64_t mark = JournalMark();
         ClickLater(Control(App, IDC_SEND));
-        HWND box = WaitForBox(L"Chiffre incorrect", 10000);
+        HWND box = WaitForBox(L"Chiffre incorrect", WaitLongMs());
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(BoxText(box), L"Veuillez entrer un nombre valide");
         AnswerBox(box, IDOK);
@@ -106,14 +106,14 @@ TEST_F(ProgramTest, InvalidNumberIsReportedAndNothingIsWritten)
 TEST_F(ProgramTest, SensorLampsFollowTheStatusRegisterAndIgnoreClicks)
 {
     SimPortSetStatus(Port(), 119);
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"119"; }, 5000));
+    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"119"; }, WaitMs()));
     ASSERT_TRUE(WaitFor([] {
         HANDLE h = ImageOf(IDC_SENSOR1);
         if (h && h != SensorIdle)
             SensorActive = h;
         return SensorActive != nullptr;
-    }, 5000));
-    EXPECT_TRUE(WaitFor([] { return Lamps() == "a----"; }, 5000)) << Lamps();
+    }, WaitMs()));
+    EXPECT_TRUE(WaitFor([] { return Lamps() == "a----"; }, WaitMs())) << Lamps();
 
     struct Case {
         int status;
@@ -122,19 +122,19 @@ TEST_F(ProgramTest, SensorLampsFollowTheStatusRegisterAndIgnoreClicks)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
         SimPortSetStatus(Port(), c.status);
-        EXPECT_TRUE(WaitFor([&] { return Lamps() == c.lamps; }, 5000)) << Lamps();
+        EXPECT_TRUE(WaitFor([&] { return Lamps() == c.lamps; }, WaitMs())) << Lamps();
         EXPECT_EQ(TextOf(Control(App, IDC_STATUS_BOX)), std::to_wstring(c.status));
     }
     SimPortSetStatus(Port(), -1);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"-1"; }, 5000));
-    EXPECT_TRUE(WaitFor([] { return Lamps() == "-----"; }, 5000)) << "reset tick clears the lamp";
+    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"-1"; }, WaitMs()));
+    EXPECT_TRUE(WaitFor([] { return Lamps() == "-----"; }, WaitMs())) << "reset tick clears the lamp";
 
     int64_t mark = JournalMark();
     for (int slot = FIRST_SENSOR_SLOT; slot < INDICATOR_SLOTS; ++slot)
         Click(Control(App, SLOT_CONTROLS[slot]));
     EXPECT_TRUE(JournalSince(mark).empty()) << "sensor clicks do nothing";
-    SimPortSetStatus(Port(), 127);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"127"; }, 5000));
+    SimPortSetStatus(Port(), PORT_STATUS_IDLE);
+    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == std::to_wstring(PORT_STATUS_IDLE); }, WaitMs()));
 }
 
 // The values written since the mark without the zeros: the effects' steps
@@ -154,16 +154,16 @@ TEST_F(ProgramTest, EffectButtonsStartAndStopTheirTimers)
     int64_t mark = JournalMark();
     Click(Control(App, IDC_K2000));
     Click(Control(App, IDC_K2000));  // started twice: still one timer
-    ASSERT_TRUE(WaitFor([&] { return PassValues(mark).size() >= 48; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return PassValues(mark).size() >= 48; }, WaitLongMs()));
     Click(Control(App, IDC_CHENILLARD));
-    ASSERT_TRUE(WaitFor([&] { return PassValues(mark).size() >= 120; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return PassValues(mark).size() >= 120; }, WaitLongMs()));
     Click(Control(App, IDC_STOP));
     Settle();
     int64_t stopped = JournalMark();
     std::vector<int> values = PassValues(mark);
     // Every pass is whole: K2000 passes of 16 and Chenillard passes of 8, in turns.
-    const std::vector<int> k2000 = { 1, 2, 4, 8, 16, 32, 64, 128, 128, 64, 32, 16, 8, 4, 2, 1 };
-    const std::vector<int> chenillard = { 1, 2, 4, 8, 16, 32, 64, 128 };
+    const std::vector<int>& k2000 = K2000_PASS;
+    const std::vector<int>& chenillard = CHENILLARD_PASS;
     size_t i = 0, k = 0, c = 0;
     while (i < values.size()) {
         if (i + 16 <= values.size() && std::equal(k2000.begin(), k2000.end(), values.begin() + i)) {
@@ -188,7 +188,7 @@ TEST_F(ProgramTest, EffectButtonsStartAndStopTheirTimers)
     mark = JournalMark();
     Click(Control(App, IDC_FONTAINE));
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 24, 0, 36, 0, 66, 0, 129 }));
-    WaitFor([] { return Leds() == "00000000"; }, 5000);  // the next extinguish tick
+    WaitFor([] { return Leds() == "00000000"; }, WaitMs());  // the next extinguish tick
     Settle();
     EXPECT_EQ(Leds(), "00000000") << "LEDs 1 and 8 unlit after the tick";
     EXPECT_EQ(Port()->data, 129);
@@ -198,11 +198,11 @@ TEST_F(ProgramTest, EffectButtonsStartAndStopTheirTimers)
 TEST_F(ProgramTest, APassBlocksPollingThenItResumes)
 {
     SendMessageA(Control(App, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 50);
-    SimPortSetStatus(Port(), 127);
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"127"; }, 5000));
+    SimPortSetStatus(Port(), PORT_STATUS_IDLE);
+    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == std::to_wstring(PORT_STATUS_IDLE); }, WaitMs()));
     int64_t mark = JournalMark();
     ClickLater(Control(App, IDC_FONTAINE));  // Fontaine: 4 x 50 ms inside the click
-    ASSERT_TRUE(WaitFor([&] { return !JournalSince(mark).empty(); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return !JournalSince(mark).empty(); }, WaitMs()));
     int64_t reads = Port()->reads;
     SimPortSetStatus(Port(), 95);
     LetTimePass(100);
@@ -210,9 +210,9 @@ TEST_F(ProgramTest, APassBlocksPollingThenItResumes)
     wchar_t shown[16] = {};
     InternalGetWindowText(Control(App, IDC_STATUS_BOX), shown, 16);
     EXPECT_STRNE(shown, L"95");
-    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"95"; }, 5000));
+    ASSERT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"95"; }, WaitMs()));
     EXPECT_GT(Port()->reads, reads);
-    SimPortSetStatus(Port(), 127);
+    SimPortSetStatus(Port(), PORT_STATUS_IDLE);
     SendMessageA(Control(App, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 100);
 }
 
@@ -221,28 +221,28 @@ TEST_F(ProgramTest, CloseConfirmationKeepsPollingCancelKeepsRunningOkExits)
     SendMessageA(Control(App, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     Click(Control(App, IDC_K2000));
     PostMessageA(App.main, WM_SYSCOMMAND, SC_CLOSE, 0);
-    HWND box = WaitForBox(L"Quitter", 10000);
+    HWND box = WaitForBox(L"Quitter", WaitLongMs());
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(BoxText(box), L"Désirez vous quitter l'application ?");
     EXPECT_EQ(GetWindow(box, GW_OWNER), App.main);
     int64_t reads = Port()->reads, writes = JournalMark();
     SimPortSetStatus(Port(), 111);
-    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"111"; }, 5000)) << "polling goes on";
-    EXPECT_TRUE(WaitFor([&] { return JournalMark() > writes + 32; }, 5000)) << "K2000 goes on";
+    EXPECT_TRUE(WaitFor([] { return TextOf(Control(App, IDC_STATUS_BOX)) == L"111"; }, WaitMs())) << "polling goes on";
+    EXPECT_TRUE(WaitFor([&] { return JournalMark() > writes + 32; }, WaitMs())) << "K2000 goes on";
     EXPECT_GT(Port()->reads, reads);
     AnswerBox(box, IDCANCEL);
     EXPECT_EQ(WaitForSingleObject(App.process.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT));
     writes = JournalMark();
-    EXPECT_TRUE(WaitFor([&] { return JournalMark() > writes + 32; }, 5000)) << "still running after Cancel";
+    EXPECT_TRUE(WaitFor([&] { return JournalMark() > writes + 32; }, WaitMs())) << "still running after Cancel";
 
     PostMessageA(App.main, WM_COMMAND, IDM_ABOUT, 0);  // "About" does nothing
     PostMessageA(App.main, WM_COMMAND, IDM_QUIT, 0);  // "&Quitter" asks the same question
-    box = WaitForBox(L"Quitter", 10000);
+    box = WaitForBox(L"Quitter", WaitLongMs());
     ASSERT_NE(box, nullptr);
     AnswerBox(box, IDOK);
-    ASSERT_EQ(WaitForSingleObject(App.process.hProcess, 10000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(App.process.hProcess, WaitLongMs()), WAIT_OBJECT_0);
     DWORD code = 1;
     GetExitCodeProcess(App.process.hProcess, &code);
     EXPECT_EQ(code, 0u);
-    SimPortSetStatus(Port(), 127);
+    SimPortSetStatus(Port(), PORT_STATUS_IDLE);
 }

@@ -43,7 +43,7 @@ std::string Lamps()
 
 void Settle()
 {
-    ASSERT_TRUE(Responds(App, 10000));
+    ASSERT_TRUE(Responds(App, WaitLongMs()));
 }
 
 COLORREF ScreenPixel(HWND control)
@@ -83,7 +83,7 @@ static DWORD WINAPI WatchFirstRead(LPVOID p)
 
 void ProgramTest::SetUp()
 {
-    SimPortSetStatus(Port(), 127);
+    SimPortSetStatus(Port(), PORT_STATUS_IDLE);
     LedOff = LedOn = SensorIdle = SensorActive = nullptr;
     int64_t reads = Port()->reads;
     HANDLE watcher = CreateThread(nullptr, 0, WatchFirstRead, &reads, 0, nullptr);
@@ -97,7 +97,7 @@ void ProgramTest::SetUp()
 void ProgramTest::TearDown()
 {
     StopProgram(App);
-    SimPortSetStatus(Port(), 127);
+    SimPortSetStatus(Port(), PORT_STATUS_IDLE);
 }
 
 // Learns the lit LED picture from a write of 255, which lights all eight.

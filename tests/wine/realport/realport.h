@@ -6,9 +6,8 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "resource.h"
 
-constexpr int LED3 = 1002, K2000 = 1009, STOP = 1017, SLIDER = 1018;
-constexpr DWORD WIRE_WAIT_MS = 5000;   // for writes to reach the device
 constexpr DWORD HELPER_END_MS = 8000;  // for a helper without programs to let the port go
 constexpr DWORD FAULT_WAIT_MS = 6000;  // for a fault to be said (a busy port takes 2 s)
 extern const std::vector<int> LED3_WRITES;  // what a click on "LED 3" writes

@@ -43,7 +43,7 @@ protected:
     void ExpectJournaledClick()
     {
         size_t before = JournalData(S).size();
-        Click(Control(S.program, LED3));
+        Click(Control(S.program, IDC_LED3));
         EXPECT_TRUE(Responds(S.program, 1000));
         EXPECT_EQ(Tail(JournalData(S), before), LED3_WRITES);
     }
@@ -55,8 +55,8 @@ protected:
         EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->fault) == uint32_t(PORT_FAULT_NONE); },
                             3 * FAULT_WAIT_MS)) << FaultText(S);
         EXPECT_TRUE(ConsoleSays(S, "répond de nouveau", FAULT_WAIT_MS)) << S.console;
-        Click(Control(S.program, LED3));
-        ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+        Click(Control(S.program, IDC_LED3));
+        ASSERT_TRUE(AllApplied(S, WaitMs()));
         std::string why;
         std::vector<int> wire = EmuValues();
         std::vector<WireSkip> skips;
@@ -110,12 +110,12 @@ TEST_F(RealPortFault, NotAParallelPort)
 TEST_F(RealPortFault, DeviceVanishingMidSession)
 {
     ASSERT_TRUE(StartRealSession(S, EmuDevice()));
-    Click(Control(S.program, LED3));
-    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+    Click(Control(S.program, IDC_LED3));
+    ASSERT_TRUE(AllApplied(S, WaitMs()));
     std::vector<int> before = EmuValues();
     EXPECT_EQ(before, JournalData(S));
     ASSERT_TRUE(EmuControl("vanish"));
-    Click(Control(S.program, LED3));
+    Click(Control(S.program, IDC_LED3));
     ExpectFault(PORT_FAULT_DEVICE_LOST, "disparu");
     ExpectJournaledClick();
     std::string out = PortctlSays("port");
@@ -133,11 +133,11 @@ TEST_F(RealPortFault, DeviceVanishingMidSession)
 TEST_F(RealPortFault, HelperKilledMidSessionIsRestartedAndNoWriteIsLost)
 {
     ASSERT_TRUE(StartRealSession(S, EmuDevice()));
-    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->helperPid) > 0; }, WIRE_WAIT_MS));
+    ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->helperPid) > 0; }, WaitMs()));
     int32_t first = AtomicLoad(&S.state->helperPid);
-    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 0);
-    Click(Control(S.program, K2000));
-    ASSERT_TRUE(WaitFor([] { return EmuRecord().size() > 100; }, WIRE_WAIT_MS));
+    SendMessageA(Control(S.program, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
+    Click(Control(S.program, IDC_K2000));
+    ASSERT_TRUE(WaitFor([] { return EmuRecord().size() > 100; }, WaitMs()));
     ASSERT_TRUE(RunLinux("/bin/kill", "-9 " + std::to_string(first)));
     ExpectFault(PORT_FAULT_HELPER_LOST, "ne répond plus");
     EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&S.state->helperStarts) >= 2; }, FAULT_WAIT_MS)) << "counted";
@@ -146,10 +146,10 @@ TEST_F(RealPortFault, HelperKilledMidSessionIsRestartedAndNoWriteIsLost)
         return pid > 0 && pid != first && EmuState("claimed") == "1";
     }, FAULT_WAIT_MS)) << "a new helper holds the port";
     size_t resumed = EmuRecord().size();
-    EXPECT_TRUE(WaitFor([&] { return EmuRecord().size() > resumed + 64; }, WIRE_WAIT_MS)) << "K2000 goes on";
-    Click(Control(S.program, STOP));
-    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 100);
-    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+    EXPECT_TRUE(WaitFor([&] { return EmuRecord().size() > resumed + 64; }, WaitMs())) << "K2000 goes on";
+    Click(Control(S.program, IDC_STOP));
+    SendMessageA(Control(S.program, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 100);
+    ASSERT_TRUE(AllApplied(S, WaitMs()));
 
     // Every journaled write reached the wire in order; only the one in
     // flight when the helper died may have reached it twice.
@@ -171,7 +171,7 @@ TEST_F(RealPortFault, NextSessionOnAnotherDeviceDrivesThatDevice)
 {
     ASSERT_TRUE(EmuControl("clear", 1));
     ASSERT_TRUE(StartRealSession(S, EmuDevice(0)));
-    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+    ASSERT_TRUE(AllApplied(S, WaitMs()));
     std::string runtimeDir = S.runtimeDir;
     StopRealSession(S);
 
@@ -182,7 +182,7 @@ TEST_F(RealPortFault, NextSessionOnAnotherDeviceDrivesThatDevice)
     SetEnvironmentVariableA("TRAVEK_PORT", nullptr);
     Program p;
     p.process = c.process;
-    ASSERT_TRUE(FindProgramWindows(p, true, 20000));
+    ASSERT_TRUE(FindProgramWindows(p, true, WaitStartMs()));
     size_t onFirst = EmuRecord(0, 0).size();
     EXPECT_TRUE(WaitFor([] { return EmuRecord(0, 1).size() >= 1; }, FAULT_WAIT_MS))
         << "the start-up write reaches parport1";

@@ -19,8 +19,6 @@
 #include "vbench.h"
 #include "realport.h"
 
-static const int FONTAINE = 1011, NUMBER_BOX = 1019, ENVOI = 1020, STATUS_TEXT = 1022;
-static const int SENSOR_IDS[5] = { 1012, 1013, 1014, 1015, 1016 };
 const std::vector<int> LED3_WRITES = { 0, 0, 4 };
 
 static HANDLE SensorIdle, SensorActive;  // the program's lamp pictures
@@ -34,7 +32,7 @@ static HANDLE ImageOf(const Program& p, int id)
 static std::string Lamps(const Program& p)
 {
     std::string s;
-    for (int id : SENSOR_IDS) {
+    for (int id = IDC_SENSOR1; id <= IDC_SENSOR5; ++id) {
         HANDLE h = ImageOf(p, id);
         s += h && h == SensorActive ? 'a' : h == SensorIdle ? '-' : '?';
     }
@@ -44,7 +42,7 @@ static std::string Lamps(const Program& p)
 // Waits until the device has recorded `count` writes after `mark`; the values.
 static std::vector<int> WireAfter(size_t mark, size_t count, int device = 0)
 {
-    WaitFor([&] { return EmuRecord(mark, device).size() >= count; }, WIRE_WAIT_MS);
+    WaitFor([&] { return EmuRecord(mark, device).size() >= count; }, WaitMs());
     return EmuValues(mark, device);
 }
 
@@ -75,20 +73,20 @@ protected:
         ASSERT_TRUE(PortsFree());
         ASSERT_TRUE(EmuControl("normal\nstatus 127\nclear"));
         ASSERT_TRUE(StartRealSession(S, EmuDevice()));
-        SensorIdle = ImageOf(S.program, SENSOR_IDS[0]);
+        SensorIdle = ImageOf(S.program, IDC_SENSOR1);
     }
     static void TearDownTestSuite() { StopRealSession(S); }
     void SetUp() override
     {
         if (NotInFixture())
             GTEST_SKIP() << "run inside with-emuport.sh";
-        ASSERT_TRUE(Responds(S.program, 10000));
+        ASSERT_TRUE(Responds(S.program, WaitLongMs()));
     }
     void TearDown() override
     {
         if (NotInFixture())
             return;
-        ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+        ASSERT_TRUE(AllApplied(S, WaitMs()));
         EXPECT_EQ(EmuValues(), JournalData(S)) << "the wire got the journal exactly";
         EXPECT_EQ(AtomicLoad(&S.state->fault), uint32_t(PORT_FAULT_NONE)) << FaultText(S);
     }
@@ -102,37 +100,36 @@ TEST_F(RealPort, StartupZeroLedEnvoiAndFontaineReachTheWireWithEveryZero)
     EXPECT_EQ(AtomicLoad(&S.state->backend), uint32_t(PORT_BACKEND_PPDEV));
 
     size_t mark = EmuRecord().size();
-    Click(Control(S.program, LED3));
+    Click(Control(S.program, IDC_LED3));
     EXPECT_EQ(WireAfter(mark, 3), LED3_WRITES);
 
     struct Case { const char* text; int wire; } cases[] = { { "200", 200 }, { "300", 44 }, { "65535", 255 } };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        TypeText(Control(S.program, NUMBER_BOX), c.text);
+        TypeText(Control(S.program, IDC_NUMBER_BOX), c.text);
         mark = EmuRecord().size();
-        Click(Control(S.program, ENVOI));
+        Click(Control(S.program, IDC_SEND));
         EXPECT_EQ(WireAfter(mark, 2), (std::vector<int>{ 0, c.wire })) << "the low eight bits";
     }
 
-    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 0);
+    SendMessageA(Control(S.program, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     mark = EmuRecord().size();
-    Click(Control(S.program, FONTAINE));
+    Click(Control(S.program, IDC_FONTAINE));
     EXPECT_EQ(WireAfter(mark, 8), (std::vector<int>{ 0, 24, 0, 36, 0, 66, 0, 129 }));
-    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 100);
+    SendMessageA(Control(S.program, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 100);
 }
 
 TEST_F(RealPort, K2000PassesAtDelayZeroReachTheWireWhole)
 {
-    const int sweep[16] = { 1, 2, 4, 8, 16, 32, 64, 128, 128, 64, 32, 16, 8, 4, 2, 1 };
-    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 0);
+    SendMessageA(Control(S.program, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 0);
     size_t mark = EmuRecord().size();
-    Click(Control(S.program, K2000));
-    ASSERT_TRUE(WaitFor([&] { return EmuRecord().size() >= mark + 3 * 32; }, WIRE_WAIT_MS));
-    Click(Control(S.program, STOP));
-    ASSERT_TRUE(Responds(S.program, 10000));
-    ASSERT_TRUE(AllApplied(S, WIRE_WAIT_MS));
+    Click(Control(S.program, IDC_K2000));
+    ASSERT_TRUE(WaitFor([&] { return EmuRecord().size() >= mark + 3 * 32; }, WaitMs()));
+    Click(Control(S.program, IDC_STOP));
+    ASSERT_TRUE(Responds(S.program, WaitLongMs()));
+    ASSERT_TRUE(AllApplied(S, WaitMs()));
     std::vector<int> wire = EmuValues(mark);
-    SendMessageA(Control(S.program, SLIDER), TBM_SETPOS, TRUE, 100);
+    SendMessageA(Control(S.program, IDC_DELAY_SLIDER), TBM_SETPOS, TRUE, 100);
 
     ASSERT_GE(wire.size(), 3u * 32 + 2);
     EXPECT_EQ(wire[wire.size() - 2], 0) << "Stop clears";
@@ -141,7 +138,7 @@ TEST_F(RealPort, K2000PassesAtDelayZeroReachTheWireWhole)
     ASSERT_EQ(passes * 32 + 2, wire.size()) << "whole passes only";
     for (size_t i = 0; i < passes * 32; i += 2) {
         ASSERT_EQ(wire[i], 0) << "write " << i;
-        ASSERT_EQ(wire[i + 1], sweep[(i / 2) % 16]) << "write " << i + 1;
+        ASSERT_EQ(wire[i + 1], K2000_PASS[(i / 2) % K2000_PASS.size()]) << "write " << i + 1;
     }
 
     // One clock on both sides: each write reaches the device after its call.
@@ -168,18 +165,18 @@ TEST_F(RealPort, EachSensorCodeOnTheStatusPinsLightsItsLamp)
         const Case& c = cases[i];
         SCOPED_TRACE(c.status);
         ASSERT_TRUE(EmuControl("status " + std::to_string(c.status)));
-        EXPECT_TRUE(WaitFor([&] { return TextOf(Control(p, STATUS_TEXT)) == std::to_wstring(c.status); }, 5000));
+        EXPECT_TRUE(WaitFor([&] { return TextOf(Control(p, IDC_STATUS_BOX)) == std::to_wstring(c.status); }, WaitMs()));
         EXPECT_TRUE(WaitFor([&] {
-            HANDLE h = ImageOf(p, SENSOR_IDS[i]);
+            HANDLE h = ImageOf(p, IDC_SENSOR1 + i);
             if (h && h != SensorIdle)
                 SensorActive = h;
             return Lamps(p) == c.lamps;
-        }, 5000)) << Lamps(p);
+        }, WaitMs())) << Lamps(p);
         EXPECT_EQ(AtomicLoad(&S.state->status), c.status) << "the shared state shows the pins";
     }
     ASSERT_TRUE(EmuControl("status 127"));
-    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(p, STATUS_TEXT)) == L"127"; }, 5000));
-    EXPECT_TRUE(WaitFor([&] { return Lamps(p) == "-----"; }, 5000)) << "no lamp for 127";
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(p, IDC_STATUS_BOX)) == std::to_wstring(PORT_STATUS_IDLE); }, WaitMs()));
+    EXPECT_TRUE(WaitFor([&] { return Lamps(p) == "-----"; }, WaitMs())) << "no lamp for 127";
 }
 
 std::string PortctlSays(const std::string& args, int* code)
@@ -194,7 +191,7 @@ std::string PortctlSays(const std::string& args, int* code)
 static LRESULT Ask(HWND window, UINT message)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(window, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
+    if (!SendMessageTimeoutA(window, message, 0, 0, SMTO_ABORTIFHUNG, WaitMs(), &result))
         return -1;
     return static_cast<LRESULT>(result);
 }
@@ -203,7 +200,7 @@ TEST_F(RealPort, PortctlAndTheVirtualBenchShowTheEmulatedPort)
 {
     const std::string device = EmuDevice();
     ASSERT_TRUE(EmuControl("status 95"));
-    EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == 95; }, 5000));
+    EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == 95; }, WaitMs()));
     std::string out = PortctlSays("port");
     EXPECT_NE(out.find("port r\xC3\xA9" "el " + device + " (ppdev)"), std::string::npos) << out;
     EXPECT_EQ(out.find("defaut"), std::string::npos) << out;
@@ -219,22 +216,22 @@ TEST_F(RealPort, PortctlAndTheVirtualBenchShowTheEmulatedPort)
     ASSERT_TRUE(WaitFor([&] {
         window = TopWindowOfProcess(bench.process.dwProcessId, VBENCH_CLASS);
         return window && IsWindowVisible(window);
-    }, 20000));
+    }, WaitStartMs()));
     char title[512] = "";
     EXPECT_TRUE(WaitFor([&] {
         GetWindowTextA(window, title, sizeof title);
         return std::string(title).find("port r\xE9" "el " + device) != std::string::npos;
-    }, 5000)) << title;
-    EXPECT_TRUE(WaitFor([&] { return Ask(window, VB_GET_STATUS) == 95; }, 5000));
+    }, WaitMs())) << title;
+    EXPECT_TRUE(WaitFor([&] { return Ask(window, VB_GET_STATUS) == 95; }, WaitMs()));
     HWND paperOut = GetDlgItem(window, IDC_SWITCH_FIRST + INPUT_PAPEROUT);
     EXPECT_EQ(SendMessageA(paperOut, BM_GETCHECK, 0, 0), BST_CHECKED) << "the input as read";
     EXPECT_FALSE(IsWindowEnabled(paperOut)) << "and not forceable";
-    Click(Control(S.program, LED3));
-    EXPECT_TRUE(WaitFor([&] { return Ask(window, VB_GET_LEDS) == 4; }, 5000)) << "the port's lines";
+    Click(Control(S.program, IDC_LED3));
+    EXPECT_TRUE(WaitFor([&] { return Ask(window, VB_GET_LEDS) == 4; }, WaitMs())) << "the port's lines";
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(FinishTool(bench, 15000), 0);
     ASSERT_TRUE(EmuControl("status 127"));
-    EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == 127; }, 5000));
+    EXPECT_TRUE(WaitFor([] { return AtomicLoad(&S.state->status) == PORT_STATUS_IDLE; }, WaitMs()));
 }
 
 // The session's bridge files as a second user meets them (checked by a
@@ -248,7 +245,7 @@ TEST_F(RealPort, ASecondUserCannotReadChangeOrDriveThroughTheBridgeFiles)
     int64_t applied = AtomicLoad(&S.state->applied);
     ASSERT_TRUE(RunLinux("/bin/sh", "\"" + script + "\" \"" + stateFile + "\" \"" + helper + "\" \"" + result + "\""));
     std::string text;
-    ASSERT_TRUE(WaitFor([&] { return !(text = EmuFileText(result)).empty(); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return !(text = EmuFileText(result)).empty(); }, WaitLongMs()));
     EXPECT_EQ(text, "file 600 0\nfolder 700 0\nread refused\nchange refused\nhelper 2\n");
     EXPECT_EQ(AtomicLoad(&S.state->applied), applied) << "no helper of that user applied anything";
     EXPECT_EQ(EmuState("claimed"), "1") << "this session's helper still holds the port";

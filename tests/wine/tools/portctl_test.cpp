@@ -23,7 +23,7 @@ static int Portctl(const std::string& args, std::string* out)
 TEST(Portctl, BadArgumentsGiveUsageAndExitCodeTwo)
 {
     PortState* s = SharedPortAttach();
-    SimPortSetStatus(s, 127);
+    SimPortSetStatus(s, PORT_STATUS_IDLE);
     std::string out;
     for (const char* args : { "", "bogus", "etat 70000", "etat 12abc", "etat nError Strobe", "etat nError 119",
                               "donnees 3", "suivre 0", "suivre x", "suivre 1 2", "vcd", "vcd a b" }) {
@@ -31,7 +31,7 @@ TEST(Portctl, BadArgumentsGiveUsageAndExitCodeTwo)
         EXPECT_NE(out.find("Usage : portctl"), std::string::npos) << args;
         EXPECT_NE(out.find("portctl : "), std::string::npos) << args;  // says what was wrong
     }
-    EXPECT_EQ(s->status, 127);  // nothing was set
+    EXPECT_EQ(s->status, PORT_STATUS_IDLE);  // nothing was set
     EXPECT_EQ(Portctl("aide", &out), 0);
     EXPECT_EQ(out.find("portctl : "), std::string::npos);
     EXPECT_NE(out.find("portctl etat ENTREE..."), std::string::npos);
@@ -65,15 +65,15 @@ TEST(Portctl, FollowPrintsEachWriteWithItsTime)
     Child c;
     ASSERT_TRUE(StartTool(c, "portctl.exe", "suivre 4", true));
     std::string text;
-    ASSERT_TRUE(ReadUntil(c, &text, "Ctrl+C", 20000)) << text;
+    ASSERT_TRUE(ReadUntil(c, &text, "Ctrl+C", WaitStartMs())) << text;
     PortWriteEntry write = LibraryWrite();
     write(0x378, 0);
     write(0x378, 4);
     LetTimePass(30);  // the times of the lines differ
     write(0x37A, 0x0C);
     write(0x378, 0x1234);
-    EXPECT_TRUE(ReadUntil(c, &text, "(0x1234)  0011 0100", 20000)) << text;
-    EXPECT_EQ(FinishTool(c, 20000), 0);  // it stops after the fourth
+    EXPECT_TRUE(ReadUntil(c, &text, "(0x1234)  0011 0100", WaitStartMs())) << text;
+    EXPECT_EQ(FinishTool(c, WaitStartMs()), 0);  // it stops after the fourth
     size_t header = text.find('\n');
     ASSERT_NE(header, std::string::npos);
     std::vector<std::string> lines;
@@ -132,7 +132,7 @@ TEST(Portctl, ExportsTheJournalAsAStrictVcdFile)
     EXPECT_TRUE(ParseVcdStrict(out).ok);
     EXPECT_EQ(Portctl("vcd \"" + TestFolder() + "no such folder\\x.vcd\"", &out), 1);
     EXPECT_NE(out.find("impossible d'écrire"), std::string::npos);
-    SimPortSetStatus(SharedPortAttach(), 127);
+    SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
 }
 
 // A state that says the library drives a real port: what portctl shows of it
@@ -163,7 +163,7 @@ TEST(Portctl, OnARealPortShowsTheDeviceAndItsFaultAndRefusesToForceInputs)
     PortStateFault(s, PORT_FAULT_NONE, "", SharedPortNow());
     AtomicStore(&s->backend, uint32_t(PORT_BACKEND_SIMULATED));
     PortStateSetTarget(s, "sim");
-    SimPortSetStatus(s, 127);
+    SimPortSetStatus(s, PORT_STATUS_IDLE);
 }
 
 // wait and play are the native tool's own code: here they run on Windows.
@@ -176,10 +176,10 @@ TEST(Portctl, WaitAndPlayRunOnWindowsToo)
     do {  // 4 is on the lines only until the next write
         write(0x378, 4);
         write(0x378, 0);
-    } while (WaitForSingleObject(c.process.hProcess, 5) == WAIT_TIMEOUT && GetTickCount() - start < 20000);
+    } while (WaitForSingleObject(c.process.hProcess, 5) == WAIT_TIMEOUT && GetTickCount() - start < WaitStartMs());
     std::string text;
-    ReadUntil(c, &text, "\n", 5000);
-    EXPECT_EQ(FinishTool(c, 5000), 0) << text;
+    ReadUntil(c, &text, "\n", WaitMs());
+    EXPECT_EQ(FinishTool(c, WaitMs()), 0) << text;
     EXPECT_NE(text.find("condition remplie"), std::string::npos) << text;
     std::string out;
     EXPECT_EQ(Portctl("wait data=0x80 within 100ms", &out), 1);
@@ -194,7 +194,7 @@ TEST(Portctl, WaitAndPlayRunOnWindowsToo)
     EXPECT_EQ(Portctl("play \"" + path + "\"", &out), 0) << out;
     EXPECT_NE(out.find("3 étape(s) jouée(s) ; écart moyen +"), std::string::npos) << out;
     EXPECT_EQ(SharedPortAttach()->status, 63);
-    SimPortSetStatus(SharedPortAttach(), 127);
+    SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
     DeleteFileA(path.c_str());
 }
 
@@ -216,7 +216,7 @@ TEST(Portctl, SelftestThroughTheLibraryOnAChainedPort)
     EXPECT_EQ(Portctl("selftest" + port, &out), 1) << out;
     EXPECT_NE(out.find("croisé avec D2 (broche 4)"), std::string::npos) << out;
     ResetPlug(&log->plug, false);
-    log->status = 127;
+    log->status = PORT_STATUS_IDLE;
     EXPECT_EQ(Portctl("selftest" + port, &out), 2) << out;
     EXPECT_NE(out.find("Aucune fiche de bouclage"), std::string::npos) << out;
 

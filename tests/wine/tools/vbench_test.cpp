@@ -28,7 +28,7 @@ static Bench TheBench;  // the virtual bench the tests share
 static LRESULT Query(UINT message)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(TheBench.window, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
+    if (!SendMessageTimeoutA(TheBench.window, message, 0, 0, SMTO_ABORTIFHUNG, WaitMs(), &result))
         return -1;
     return static_cast<LRESULT>(result);
 }
@@ -42,8 +42,8 @@ static bool StartBench()
     bool shown = WaitFor([&] {
         TheBench.window = TopWindowOfProcess(c.process.dwProcessId, VBENCH_CLASS);
         return TheBench.window && IsWindowVisible(TheBench.window);
-    }, 20000);
-    return shown && WaitFor([] { return Query(VB_GET_FRAMES) > 0; }, 10000);
+    }, WaitStartMs());
+    return shown && WaitFor([] { return Query(VB_GET_FRAMES) > 0; }, WaitLongMs());
 }
 
 static void StopBench()
@@ -143,7 +143,7 @@ TEST_F(VirtualBench, LedsFollowEveryWriteAtFiftyFramesASecondOrMore)
     for (int i = 0; i < 30000; ++i)
         PortWrite(i & 0xFF);
     PortWrite(0xA5);
-    EXPECT_TRUE(WaitFor([&] { return Query(VB_GET_WRITES) == tracedBefore + 30001; }, 5000))
+    EXPECT_TRUE(WaitFor([&] { return Query(VB_GET_WRITES) == tracedBefore + 30001; }, WaitMs()))
         << Query(VB_GET_WRITES) - tracedBefore;
     EXPECT_TRUE(LedsShow(0xA5));
     printf("[ vbench ] 30001 writes in the trace %lu ms after the first\n",
@@ -164,21 +164,21 @@ TEST_F(VirtualBench, SwitchesSetTheStatusRegisterAsTheHardwareDoes)
         EXPECT_EQ(StatusRead(), SWITCH_CODES[input]);
         EXPECT_EQ(Query(VB_GET_STATUS), SWITCH_CODES[input]);
         ClickSwitch(input);
-        EXPECT_EQ(s->status, 127);
+        EXPECT_EQ(s->status, PORT_STATUS_IDLE);
     }
     ClickSwitch(INPUT_NERROR);
     ClickSwitch(INPUT_SELECT);
     EXPECT_EQ(StatusRead(), 103);
     ClickSwitch(INPUT_NERROR);
     ClickSwitch(INPUT_SELECT);
-    EXPECT_EQ(StatusRead(), 127);
+    EXPECT_EQ(StatusRead(), PORT_STATUS_IDLE);
 
     // Set by another program: the switches show it.
     SimPortSetStatus(s, 63);
     EXPECT_TRUE(WaitFor([] { return Checked(INPUT_NACK) && !Checked(INPUT_NERROR); }, 3000));
-    SimPortSetStatus(s, 127);
+    SimPortSetStatus(s, PORT_STATUS_IDLE);
     EXPECT_TRUE(WaitFor([] { return !Checked(INPUT_NACK); }, 3000));
-    EXPECT_EQ(Query(VB_GET_STATUS), 127);
+    EXPECT_EQ(Query(VB_GET_STATUS), PORT_STATUS_IDLE);
 }
 
 static std::string BenchTitle()
@@ -208,7 +208,7 @@ TEST_F(VirtualBench, OnARealPortNamesTheDeviceAndItsSwitchesOnlyShowTheInputs)
 
     AtomicStore(&s->backend, uint32_t(PORT_BACKEND_SIMULATED));
     PortStateSetTarget(s, "sim");
-    SimPortSetStatus(s, 127);
+    SimPortSetStatus(s, PORT_STATUS_IDLE);
     EXPECT_TRUE(WaitFor([] { return IsWindowEnabled(Switch(0)) != FALSE; }, 3000));
 }
 
@@ -218,7 +218,7 @@ static HWND FindSaveDialog()
     WaitFor([&] {
         dialog = FindWindowA("#32770", "Enregistrer la trace");
         return dialog && IsWindowVisible(dialog);
-    }, 10000);
+    }, WaitLongMs());
     return dialog;
 }
 
@@ -254,10 +254,10 @@ TEST_F(VirtualBench, SaveButtonWritesTheTraceAsAValueChangeDump)
     ASSERT_NE(name, nullptr);
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, WaitLongMs()));
     std::string text;
-    ASSERT_TRUE(WaitFor([&] { text = ReadFileText(path); return !text.empty(); }, 10000));
-    ASSERT_TRUE(Responds(Program{ {}, TheBench.window, nullptr, 0 }, 5000));
+    ASSERT_TRUE(WaitFor([&] { text = ReadFileText(path); return !text.empty(); }, WaitLongMs()));
+    ASSERT_TRUE(Responds(Program{ {}, TheBench.window, nullptr, 0 }, WaitMs()));
 
     VcdFile f = ParseVcdStrict(text);
     ASSERT_TRUE(f.ok) << f.error;
@@ -271,7 +271,7 @@ TEST_F(VirtualBench, SaveButtonWritesTheTraceAsAValueChangeDump)
     EXPECT_EQ(end[VcdIdOf(f, "nError")], '1');
     EXPECT_EQ(end[VcdIdOf(f, "Busy")], '1');
     EXPECT_EQ(text.compare(0, 6, "$date\n"), 0);
-    SimPortSetStatus(SharedPortAttach(), 127);
+    SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
 }
 
 static const int LAMPS[INPUT_COUNT] = { IDC_SENSOR1, IDC_SENSOR2, IDC_SENSOR3, IDC_SENSOR5, IDC_SENSOR4 };  // the lamp each input lights
@@ -299,7 +299,7 @@ static void ExpectSwitchLightsItsLamp(const Program& app, HANDLE idle, int input
     EXPECT_TRUE(WaitFor([&] { return LampsShow(app, idle, input); }, 3000));
     EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, IDC_STATUS_BOX)) == std::to_wstring(code); }, 3000));
     ClickSwitch(input);
-    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, IDC_STATUS_BOX)) == L"127"; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return TextOf(Control(app, IDC_STATUS_BOX)) == std::to_wstring(PORT_STATUS_IDLE); }, 3000));
 }
 
 TEST_F(VirtualBench, TestBenchLampsFollowTheSwitchesInEitherStartOrder)
