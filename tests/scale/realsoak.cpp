@@ -118,7 +118,7 @@ static void Compare(SoakRun& r)
 static bool Setup(SoakRun& r)
 {
     if (!EmuControl("normal\nstatus 127\nclear")) {
-        SoakFail("le peripherique emule ne repond pas");
+        SoakFail("the emulated device does not answer");
         return false;
     }
     SetEnvironmentVariableA("TRAVEK_PORT", EmuDevice().c_str());
@@ -127,7 +127,7 @@ static bool Setup(SoakRun& r)
     r.unappliedStart = AtomicLoad(&r.state->unapplied);
     r.lastSkipEnd = AtomicLoad(&r.state->lastSkipEnd);
     if (!StartProgram(r.app)) {
-        SoakFail("le programme n'a pas demarre");
+        SoakFail("the program did not start");
         return false;
     }
     return true;
@@ -151,10 +151,10 @@ int main(int argc, char** argv)
             Compare(r);
     }
     StopProgram(r.app);
-    printf("realsoak: %d passes d'actions, %zu ecritures comparees (%lld entrees dechirees dans le journal), "
-           "%d helpers tues, %d reprises, pannes : %d occupe, %d EIO, "
-           "%d ENOTTY, %d disparu ; %d noms mal tapes, %d ecrivains retardes, %d pid reutilises ; "
-           "%lld ecritures non appliquees apres une longue panne ; etat affiche en %lu ms au plus\n", r.steps,
+    printf("realsoak: %d rounds of actions, %zu writes compared (%lld torn journal entries), "
+           "%d helpers killed, %d recoveries, faults: %d busy, %d EIO, "
+           "%d ENOTTY, %d vanished; %d mistyped names, %d stalled writers, %d reused pids; "
+           "%lld writes unapplied after a long outage; status shown within %lu ms at most\n", r.steps,
            r.journal.size(), static_cast<long long>(r.torn), r.kills, r.recoveries, r.faults[FAULT_BUSY],
            r.faults[FAULT_EIO], r.faults[FAULT_ENOTTY], r.faults[FAULT_VANISH], r.rare[RARE_MISTYPED],
            r.rare[RARE_STALLED_WRITER], r.rare[RARE_REUSED_PID],

@@ -7,11 +7,14 @@
 #include "emudevice.h"
 #include "realsoak.h"
 #include "realsession.h"
+#include "resource.h"
+#include "testfacts.h"
 
-constexpr int LED_FIRST = 1001, LED_LAST = 1008, K2000 = 1009, CHENILLARD = 1010, FONTAINE = 1011;
-constexpr int STOP = 1017, SLIDER = 1018, NUMBER_BOX = 1019, ENVOI = 1020, STATUS_BOX = 1022;
+constexpr int LED_FIRST = IDC_LED2, LED_LAST = IDC_LED1, K2000 = IDC_K2000, CHENILLARD = IDC_CHENILLARD;
+constexpr int FONTAINE = IDC_FONTAINE, STOP = IDC_STOP, SLIDER = IDC_DELAY_SLIDER, NUMBER_BOX = IDC_NUMBER_BOX;
+constexpr int ENVOI = IDC_SEND, STATUS_BOX = IDC_STATUS_BOX;
 constexpr int SLIDER_MAX = 100;
-constexpr DWORD ANSWER_MS = 5000;      // the program answers within this, faults or not
+static const DWORD ANSWER_MS = WaitMs();  // the program answers within this, faults or not
 constexpr DWORD HELPER_MS = 8000;      // a new helper beats within this (restart pace, claim)
 constexpr DWORD FAULT_MS = 8000;       // a device fault is reported within this
 constexpr DWORD DRAIN_MS = 15000;      // the helper catches up with the journal within this
@@ -62,11 +65,11 @@ static void KillHelper(SoakRun& r)
 {
     int32_t pid = AtomicLoad(&r.state->helperPid);
     if (pid <= 0 || !KillNative(pid))
-        return SoakFail("le programme d'aide n'a pas pu etre tue");
+        return SoakFail("the helper could not be killed");
     ++r.kills;
     Click(Control(r.app, LED_FIRST + Pick(r, 0, LED_LAST - LED_FIRST)));  // a write while it is down
     if (!WaitHelper(r, pid))
-        return SoakFail("pas de nouveau programme d'aide apres l'arret du " + std::to_string(r.kills) + "e");
+        return SoakFail("no new helper after kill number " + std::to_string(r.kills));
     ++r.recoveries;
 }
 
@@ -96,7 +99,7 @@ static void DeviceFault(SoakRun& r)
     int kind = Pick(r, 0, FAULT_KINDS - 1);
     uint32_t faultsBefore = AtomicLoad(&r.state->faults);
     if (!EmuControl(FAULT_COMMANDS[kind]))
-        return SoakFail("commande refusee par le peripherique emule");
+        return SoakFail("command refused by the emulated device");
     ++r.faults[kind];
     if (kind == FAULT_BUSY && KillNative(AtomicLoad(&r.state->helperPid)))
         ++r.kills;  // held by another program: only a new claim meets it
@@ -111,17 +114,17 @@ static void DeviceFault(SoakRun& r)
     }
     std::string text(r.state->faultText);
     if (!said())
-        return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + " sans faute signalee ni attente");
+        return SoakFail(std::string("fault ") + FAULT_COMMANDS[kind] + " with no fault reported nor wait");
     if (text.find(FAULT_WORDS[kind]) == std::string::npos && text.find("a disparu ou a échoué") == std::string::npos)
-        return SoakFail(std::string("panne ") + FAULT_COMMANDS[kind] + ", message inattendu : " + text);
+        return SoakFail(std::string("fault ") + FAULT_COMMANDS[kind] + ", unexpected message: " + text);
     if (!Responds(r.app, ANSWER_MS))
-        return SoakFail(std::string("le programme ne repond plus pendant la panne ") + FAULT_COMMANDS[kind]);
+        return SoakFail(std::string("the program does not answer during fault ") + FAULT_COMMANDS[kind]);
     if (Pick(r, 0, 2) == 0)
         LongOutage(r);  // the backlog then goes stale: the current value only, by the rule
     if (!EmuControl("normal"))
-        return SoakFail(std::string("le peripherique emule refuse de reprendre apres la panne ") + FAULT_COMMANDS[kind]);
+        return SoakFail(std::string("the emulated device refuses to resume after fault ") + FAULT_COMMANDS[kind]);
     if (!WaitHelper(r, 0))
-        return SoakFail(std::string("pas de reprise sans redemarrage apres la panne ") + FAULT_COMMANDS[kind]);
+        return SoakFail(std::string("no recovery without a restart after fault ") + FAULT_COMMANDS[kind]);
     ++r.recoveries;
 }
 
@@ -143,22 +146,22 @@ static void StatusPins(SoakRun& r)
     int v = Pick(r, 0, 3) ? SENSOR_CODES[Pick(r, 0, 5)] : Pick(r, 0, 255);
     std::string pins = "broches d'etat " + std::to_string(v);
     if (!EmuControl("status " + std::to_string(v)))
-        return SoakFail("le peripherique emule refuse la commande d'etat " + std::to_string(v));
+        return SoakFail("the emulated device refuses the status command " + std::to_string(v));
     int64_t setAt = SharedPortNow();  // a read stamped later began after the pins changed
     DWORD start = GetTickCount();
     int read;
     while ((read = StatusReadSince(r, setAt)) < 0) {
         if (GetTickCount() - start > GUI_BLOCK_MS + ANSWER_MS)
-            return SoakFail(pins + " jamais lues par le programme d'aide");
+            return SoakFail(pins + " never read by the helper");
         Sleep(1);
     }
     if (read != v)
-        return SoakFail(pins + " lues " + std::to_string(read) + " par le programme d'aide");
+        return SoakFail(pins + " read as " + std::to_string(read) + " by the helper");
     std::wstring want = std::to_wstring(v), shown;
     start = GetTickCount();
     while ((shown = TextOf(Control(r.app, STATUS_BOX))) != want) {
         if (GetTickCount() - start > GUI_BLOCK_MS + ANSWER_MS)
-            return SoakFail(pins + " jamais affichees (la case montre " + std::string(shown.begin(), shown.end()) + ")");
+            return SoakFail(pins + " never shown (the box shows " + std::string(shown.begin(), shown.end()) + ")");
         Sleep(5);
     }
     r.slowestBoxMs = std::max<DWORD>(r.slowestBoxMs, GetTickCount() - start);
@@ -182,7 +185,7 @@ static void RandomClick(SoakRun& r)
 void SoakRunActions(SoakRun& r)
 {
     if (!WaitHelper(r, 0))
-        return SoakFail("le programme d'aide ne demarre pas");
+        return SoakFail("the helper does not start");
     DWORD start = GetTickCount();
     while (GetTickCount() - start < r.seconds * 1000 && !SoakFailed()) {
         ++r.steps;
@@ -198,7 +201,7 @@ void SoakRunActions(SoakRun& r)
         else
             RandomClick(r);
         if (!Responds(r.app, ANSWER_MS))
-            SoakFail("le programme ne repond plus");
+            SoakFail("the program does not answer");
         SoakCollect(r);
         Sleep(Pick(r, 5, 60));
     }
@@ -215,7 +218,7 @@ bool SoakDrain(SoakRun& r)
         if (a >= w && static_cast<int64_t>(r.wire.size()) + passedOver >= static_cast<int64_t>(r.journal.size()))
             break;
         if (GetTickCount() - start > DRAIN_MS) {
-            SoakFail("le programme d'aide n'a pas rattrape le journal (" + std::to_string(w - a) + " en attente)");
+            SoakFail("the helper did not catch up with the journal (" + std::to_string(w - a) + " pending)");
             return false;
         }
         Sleep(10);

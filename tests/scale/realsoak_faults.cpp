@@ -7,10 +7,11 @@
 #include "emudevice.h"
 #include "realsession.h"
 #include "realsoak.h"
+#include "resource.h"
 #include "unixcall.h"
 #include "wineproc.h"
 
-constexpr int LED_FIRST = 1001, STOP = 1017;
+constexpr int LED_FIRST = IDC_LED2, STOP = IDC_STOP;
 constexpr DWORD SETTLE_MS = 15000;  // the helper applies what is journaled, a program starts, within this
 constexpr DWORD STALL_MS = 150;     // far beyond the readers' budget for a writer without a slot
 constexpr int STALLED_VALUE = 0xA5;
@@ -35,24 +36,24 @@ static void Mistyped(SoakRun& r)
 {
     Click(Control(r.app, STOP));
     if (!Within(r, SETTLE_MS, [&] { return AtomicLoad(&r.state->applied) >= SharedPortWriteCount(r.state); }))
-        return SoakFail("le journal n'est pas applique avant le nom mal tape");
+        return SoakFail("the journal is not applied before the mistyped name");
     StopProgram(r.app);
     SoakCollect(r);
     SetEnvironmentVariableA("TRAVEK_PORT", MISTYPED);
     bool started = StartProgram(r.app);
     SetEnvironmentVariableA("TRAVEK_PORT", EmuDevice().c_str());
     if (!started)
-        return SoakFail("le programme ne demarre pas avec un nom mal tape");
+        return SoakFail("the program does not start with a mistyped name");
     if (!Within(r, SETTLE_MS, [&] { return AtomicLoad(&r.state->fault) == PORT_FAULT_CONFIG; }) ||
         std::string(r.state->faultText).find("n'est pas un nom de port : donnez sim") == std::string::npos)
-        return SoakFail(std::string("nom mal tape sans faute claire : ") + r.state->faultText);
+        return SoakFail(std::string("mistyped name without a clear fault: ") + r.state->faultText);
     Click(Control(r.app, LED_FIRST));
     if (!Responds(r.app, SETTLE_MS))
-        return SoakFail("le programme ne repond plus avec un nom mal tape");
+        return SoakFail("the program does not answer with a mistyped name");
     StopProgram(r.app);
     r.cursor = SharedPortWriteCount(r.state);  // its writes stay in the journal, for no port
     if (!StartProgram(r.app) || !WaitHelper(r, 0))
-        return SoakFail("pas de reprise apres le nom mal tape");
+        return SoakFail("no recovery after the mistyped name");
     ++r.recoveries;
 }
 
@@ -82,9 +83,9 @@ static void StalledWriter(SoakRun& r)
     AtomicStore(&e->stamp, 2 * n + 2);
     AtomicAdd(&s->clientWriting[slot], uint8_t(0xFF));
     if (!Within(r, SETTLE_MS, [&] { return AtomicLoad(&s->applied) > n; }))
-        return SoakFail("l'ecriture retardee n'est jamais appliquee");
+        return SoakFail("the stalled write is never applied");
     if (AtomicLoad(&s->faults) != faults && AtomicLoad(&s->fault) == PORT_FAULT_WRITES_LOST)
-        return SoakFail(std::string("ecriture retardee comptee perdue : ") + s->faultText);
+        return SoakFail(std::string("stalled write counted as lost: ") + s->faultText);
 }
 
 // The helper killed, its pid then found in a live process of another
@@ -95,10 +96,10 @@ static void ReusedPid(SoakRun& r)
     PortState* s = r.state;
     int32_t pid = AtomicLoad(&s->helperPid);
     if (pid <= 0 || !KillNative(pid))
-        return SoakFail("le programme d'aide n'a pas pu etre tue (pid reutilise)");
+        return SoakFail("the helper could not be killed (reused pid)");
     ++r.kills;
     if (!Within(r, SETTLE_MS, [&] { return WineProcessIdentity(pid) == 0; }))
-        return SoakFail("le programme d'aide tue vit encore");
+        return SoakFail("the killed helper still lives");
     long self = UnixGetPid();
     AtomicStore(&s->helperPid, static_cast<int32_t>(self));
     AtomicStore(&s->helperStart, WineProcessIdentity(self) ^ 1u);
@@ -106,9 +107,9 @@ static void ReusedPid(SoakRun& r)
     AtomicStore(&s->helperBeat, SharedPortNow());
     Click(Control(r.app, LED_FIRST));
     if (!WaitHelper(r, static_cast<int32_t>(self)))
-        return SoakFail("pid reutilise pris pour un programme d'aide vivant : pas de reprise");
+        return SoakFail("reused pid taken for a live helper: no recovery");
     if (AtomicLoad(&s->fault) == PORT_FAULT_HELPER_DUPLICATE)
-        return SoakFail(std::string("pid reutilise : ") + s->faultText);
+        return SoakFail(std::string("reused pid: ") + s->faultText);
     ++r.recoveries;
 }
 

@@ -40,8 +40,8 @@ bool WireFollowsJournal(const std::vector<JournalWrite>& journal, const std::vec
     int64_t passed = 0;
     std::vector<int> expected = Expected(journal, skips, &passed);
     if (passed != unapplied) {
-        *why = std::to_string(passed) + " ecritures sautees selon les reprises, l'etat en compte " +
-               std::to_string(unapplied) + " comme non appliquees";
+        *why = std::to_string(passed) + " writes passed over by the recoveries, the state counts " +
+               std::to_string(unapplied) + " as unapplied";
         return false;
     }
     size_t j = 0, w = 0;
@@ -54,13 +54,13 @@ bool WireFollowsJournal(const std::vector<JournalWrite>& journal, const std::vec
             --j;
             continue;
         }
-        *why = "fil et journal differents a l'ecriture " + std::to_string(j) + " : journal " +
+        *why = "wire and journal differ at write " + std::to_string(j) + ": journal " +
                std::to_string(expected[j]) + ", fil " + std::to_string(wire[w]);
         return false;
     }
     if (j != expected.size())
-        *why = std::to_string(expected.size() - j) + " ecritures du journal jamais arrivees sur le fil";
+        *why = std::to_string(expected.size() - j) + " journal writes never reached the wire";
     else if (w != wire.size())
-        *why = std::to_string(wire.size() - w) + " ecritures sur le fil en trop";
+        *why = std::to_string(wire.size() - w) + " writes too many on the wire";
     return j == expected.size() && w == wire.size();
 }
