@@ -150,7 +150,8 @@ TEST_F(HelperOnEmulatedPort, WritesArriveInOrderStatusFollowsAndItEndsWithoutCli
         expected.push_back(0);
         expected.push_back(i);
         if (i % 20 == 0)
-            usleep(20000);  // long enough for the helper to fall asleep
+            EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&x.s->helperState) == HELPER_SLEEPING; }))
+                << "quiet: the helper sleeps, the next write rings it";
     }
     ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&x.s->applied) == AtomicLoad(&x.s->writes); }));
     EXPECT_EQ(WireValues(), expected);
