@@ -149,9 +149,10 @@ TEST_F(HelperOnEmulatedPort, WritesArriveInOrderStatusFollowsAndItEndsWithoutCli
         LibraryWrite(x.s, static_cast<uint16_t>(0x100 | i));  // the high byte never reaches the wire
         expected.push_back(0);
         expected.push_back(i);
-        if (i % 20 == 0)
+        if (i % 20 == 0) {
             EXPECT_TRUE(WaitFor([&] { return AtomicLoad(&x.s->helperState) == HELPER_SLEEPING; }))
                 << "quiet: the helper sleeps, the next write rings it";
+        }
     }
     ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&x.s->applied) == AtomicLoad(&x.s->writes); }));
     EXPECT_EQ(WireValues(), expected);

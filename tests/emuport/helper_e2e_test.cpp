@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "childrun.h"
 #include "emuport.h"
 #include "portcore.h"
 #include "portnative.h"
@@ -59,17 +60,6 @@ std::vector<int> RecordValues()
     while (in >> value >> ticks)
         v.push_back(value);
     return v;
-}
-
-template <class Pred> bool WaitUntil(Pred pred, int ms)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 // Starts the helper on the state file, as another user when `asUser` is set.
@@ -192,8 +182,9 @@ TEST_F(HelperOnEmulatedPort, EveryWriteReachesTheDeviceInOrderAcrossAKilledHelpe
             Write(0);
             Write((1 << (i < 8 ? i : 15 - i)) | (pass << 8));
         }
-        if (pass % 5 == 4)  // quiet until the helper sleeps: the next write rings it
+        if (pass % 5 == 4) {  // quiet until the helper sleeps: the next write rings it
             EXPECT_TRUE(WaitUntil([&] { return AtomicLoad(&s->helperState) == HELPER_SLEEPING; }, HELPER_WAIT_MS));
+        }
     }
     ASSERT_TRUE(AllApplied(HELPER_WAIT_MS));
     EXPECT_EQ(JournalValues(), RecordValues());

@@ -7,7 +7,6 @@
 #include "resource.h"
 #include "testwin.h"
 
-
 bool TimedSend(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
     DWORD_PTR r = 0;

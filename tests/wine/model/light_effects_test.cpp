@@ -10,7 +10,6 @@
 #include "port.h"
 #include "testwin.h"
 
-
 // Wine's Sleep is exact to the millisecond; allow for one more of clock rounding.
 constexpr double GRANULARITY_MS = 2.0;
 constexpr double GENEROUS_MS = 250.0;

@@ -1,5 +1,5 @@
 // The real-port tests' shared pieces (realport_test.cpp, realport_faults_test.cpp):
-// the program's controls they use, their bounds, and the session helpers.
+// their own bounds and the session helpers (controls: res/resource.h).
 #ifndef REALPORT_H
 #define REALPORT_H
 
