@@ -119,7 +119,7 @@ TEST(Stimulus, TimedTextDelaysAddUpAndTheEndMarkSetsTheRound)
 TEST(Stimulus, ADumpOfOurExportPlaysBackTheStatusItRecorded)
 {
     const int64_t freq = 10000000;  // 100 ns ticks
-    StatusChange changes[] = { { 1000, 119 }, { 5000, 103 }, { 5000 + 250, 127 }, { 20000, 255 } };
+    StatusChange changes[] = { { 1000, 119 }, { 5000, 103 }, { 5000 + 250, PORT_STATUS_IDLE }, { 20000, 255 } };
     JournalWrite writes[] = { { 0, 2000, PORT_DATA, 4 }, { 1, 3000, PORT_DATA, 0 } };
     VcdTrace t = {};
     t.writes = writes;
@@ -130,12 +130,12 @@ TEST(Stimulus, ADumpOfOurExportPlaysBackTheStatusItRecorded)
     t.originTicks = 0;
     t.endTicks = 30000;
     t.initialData = 0;
-    t.initialStatus = 127;
+    t.initialStatus = PORT_STATUS_IDLE;
     Stimulus s;
     std::string error;
     ASSERT_TRUE(ParseStimulus(VcdText(t), &s, &error)) << error;
     std::vector<std::pair<int64_t, int32_t>> expected = {
-        { 0, 127 }, { 100 * NS_PER_US, 119 }, { 500 * NS_PER_US, 103 }, { 525 * NS_PER_US, 127 }, { 2000 * NS_PER_US, 255 } };
+        { 0, PORT_STATUS_IDLE }, { 100 * NS_PER_US, 119 }, { 500 * NS_PER_US, 103 }, { 525 * NS_PER_US, PORT_STATUS_IDLE }, { 2000 * NS_PER_US, 255 } };
     EXPECT_EQ(Steps(s), expected) << "data lines ignored, inputs at their pin level";
     EXPECT_EQ(s.roundNs, 3000 * NS_PER_US);
     EXPECT_EQ(s.rounds, 1);
@@ -151,8 +151,8 @@ TEST(Stimulus, DumpsFromOtherToolsAndTheirFaults)
                                  "$upscope $end $enddefinitions $end\n#0 $dumpvars 1a xb b00000000 # $end\n"
                                  "#100 0a 0b\n#200 za\n#300 1b\n", &s, &error)) << error;
     std::vector<std::pair<int64_t, int32_t>> expected = {
-        { 0, 127 }, { 1000, StatusFromSwitches((1u << INPUT_NACK) | (1u << INPUT_BUSY)) },
-        { 2000, StatusFromSwitches(1u << INPUT_BUSY) }, { 3000, 127 } };
+        { 0, PORT_STATUS_IDLE }, { 1000, StatusFromSwitches((1u << INPUT_NACK) | (1u << INPUT_BUSY)) },
+        { 2000, StatusFromSwitches(1u << INPUT_BUSY) }, { 3000, PORT_STATUS_IDLE } };
     EXPECT_EQ(Steps(s), expected);
 
     struct Bad { const char* text; const char* words; } bad[] = {
