@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
+#include "sharedport.h"  // SharedPortNow, the clock
 
 struct Summary {
     double mean;
@@ -17,7 +18,6 @@ struct Summary {
     size_t count;
 };
 
-LONG64 Now();                               // QueryPerformanceCounter
 double TicksMs(LONG64 ticks);               // counter ticks as milliseconds
 Summary Summarise(const std::vector<double>& samples);
 double Percentile(std::vector<double> samples, double fraction);  // 0.99: the 99th percentile
