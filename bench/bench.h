@@ -60,9 +60,9 @@ double CpuPercent(const CpuMark& before, const CpuMark& after, double wallS, boo
 // messages meanwhile, until it holds or the deadline passes.
 template <class Pred> bool WaitPumping(Pred pred, DWORD timeoutMs)
 {
-    LONG64 start = Now();
+    LONG64 start = SharedPortNow();
     while (!pred()) {
-        if (TicksMs(Now() - start) > timeoutMs)
+        if (TicksMs(SharedPortNow() - start) > timeoutMs)
             return false;
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
