@@ -6,6 +6,7 @@
 // same timers. Built as a start-up probe (see startup_probe.h).
 #include <windows.h>
 #include <commctrl.h>
+#include "handles.h"
 #include "port.h"
 #include "resource.h"
 
@@ -27,8 +28,8 @@ static LRESULT CALLBACK BareDialogWndProc(HWND window, UINT message, WPARAM wPar
                                         BareDialogProc, 0);
         ShowWindow(panel, SW_SHOW);
         PortWrite(DATA_PORT, 0);
-        SetTimer(window, 101, 1, nullptr);
-        SetTimer(window, 103, 500, nullptr);
+        SetTimer(window, TIMER_SENSOR_POLL, SENSOR_POLL_PERIOD_MS, nullptr);
+        SetTimer(window, TIMER_SENSOR_RESET, SENSOR_RESET_PERIOD_MS, nullptr);
         return 0;
     }
     case WM_TIMER:

@@ -3,6 +3,7 @@
 // the data port first thing, shows a plain window and runs the same three idle
 // timers (1 ms, 500 ms, 1 ms) with nothing to do at their events.
 #include <windows.h>
+#include "handles.h"
 #include "port.h"
 
 static LRESULT CALLBACK BareWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -32,9 +33,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
                                   nullptr, nullptr, instance, nullptr);
     if (!window)
         return 1;
-    SetTimer(window, 101, 1, nullptr);
-    SetTimer(window, 103, 500, nullptr);
-    SetTimer(window, 106, 1, nullptr);
+    SetTimer(window, TIMER_SENSOR_POLL, SENSOR_POLL_PERIOD_MS, nullptr);
+    SetTimer(window, TIMER_SENSOR_RESET, SENSOR_RESET_PERIOD_MS, nullptr);
+    SetTimer(window, TIMER_EXTINGUISH, EXTINGUISH_PERIOD_MS, nullptr);
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     MSG msg;

@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
+#include "sharedport.h"  // SharedPortNow, the clock
 
 struct Summary {
     double mean;
@@ -17,7 +18,6 @@ struct Summary {
     size_t count;
 };
 
-LONG64 Now();                               // QueryPerformanceCounter
 double TicksMs(LONG64 ticks);               // counter ticks as milliseconds
 Summary Summarise(const std::vector<double>& samples);
 double Percentile(std::vector<double> samples, double fraction);  // 0.99: the 99th percentile
@@ -60,9 +60,9 @@ double CpuPercent(const CpuMark& before, const CpuMark& after, double wallS, boo
 // messages meanwhile, until it holds or the deadline passes.
 template <class Pred> bool WaitPumping(Pred pred, DWORD timeoutMs)
 {
-    LONG64 start = Now();
+    LONG64 start = SharedPortNow();
     while (!pred()) {
-        if (TicksMs(Now() - start) > timeoutMs)
+        if (TicksMs(SharedPortNow() - start) > timeoutMs)
             return false;
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {

@@ -25,13 +25,6 @@ static std::vector<Figure> Figures;  // the machine-readable figures, in the ord
 static const char* const HEADINGS[4] = { "Figure", "Measured", "Ideal or platform's own limit (same run)",
                                          "Limited by" };
 
-LONG64 Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-}
-
 double TicksMs(LONG64 ticks)
 {
     static LONG64 frequency;

@@ -73,16 +73,16 @@ static std::string Us(double us)
 static LRESULT CALLBACK BenchWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_TIMER && wParam == TIMER_SENSOR_POLL)
-        PollStamps.push_back(Now());
+        PollStamps.push_back(SharedPortNow());
     if (message == WM_TIMER && wParam == TIMER_EXTINGUISH)
-        ExtinguishStamps.push_back(Now());
+        ExtinguishStamps.push_back(SharedPortNow());
     return TimerDispatchProc(window, message, wParam, lParam);
 }
 
 static LRESULT CALLBACK BareTimerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_TIMER) {
-        BareStamps.push_back(Now());
+        BareStamps.push_back(SharedPortNow());
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -96,10 +96,10 @@ template <class Call> static Summary TimeCalls(Call call)
     const int batches = 10, calls = 20000;
     std::vector<double> perCall;
     for (int b = 0; b < batches; ++b) {
-        LONG64 start = Now();
+        LONG64 start = SharedPortNow();
         for (int i = 0; i < calls; ++i)
             call(i);
-        perCall.push_back(1000.0 * TicksMs(Now() - start) / calls);
+        perCall.push_back(1000.0 * TicksMs(SharedPortNow() - start) / calls);
     }
     return Summarise(perCall);
 }
@@ -118,7 +118,7 @@ static EntryCosts MeasureEntries()
     volatile LONG64 clockSink = 0;
     c.readUs = TimeCalls([&](int) { sink = read(STATUS_PORT); });
     c.writeUs = TimeCalls([&](int i) { write(DATA_PORT, static_cast<short>(i & 0xFF)); });
-    c.clockUs = TimeCalls([&](int) { clockSink = Now(); });
+    c.clockUs = TimeCalls([&](int) { clockSink = SharedPortNow(); });
     (void)sink;
     (void)clockSink;
     return c;
@@ -141,9 +141,9 @@ static Summary MeasureSleep(DWORD delay)
     int samples = std::max(10, std::min(200, static_cast<int>(2000 / (delay + 1))));
     std::vector<double> ms;
     for (int i = 0; i < samples; ++i) {
-        LONG64 start = Now();
+        LONG64 start = SharedPortNow();
         Sleep(delay);
-        ms.push_back(TicksMs(Now() - start));
+        ms.push_back(TicksMs(SharedPortNow() - start));
     }
     return Summarise(ms);
 }
@@ -188,9 +188,9 @@ static PassFigures MeasurePasses(const Effect& e, DWORD delay, std::vector<doubl
     int passes = PassesFor(e, delay);
     for (int n = 0; n < passes; ++n) {
         int64_t mark = JournalMark();
-        LONG64 start = Now();
+        LONG64 start = SharedPortNow();
         e.run();
-        LONG64 end = Now();
+        LONG64 end = SharedPortNow();
         std::vector<JournalWrite> w = JournalSince(mark);
         if (w.size() != static_cast<size_t>(2 * e.steps)) {
             ++f.badPasses;
@@ -266,9 +266,9 @@ static void AddGlitchRow(const std::vector<double>& glitchesUs, const EntryCosts
 // Dispatches messages for a while; the running timers keep the queue busy.
 static void RunLoopFor(DWORD ms)
 {
-    LONG64 start = Now();
+    LONG64 start = SharedPortNow();
     MSG msg;
-    while (TicksMs(Now() - start) < ms && GetMessageA(&msg, nullptr, 0, 0)) {
+    while (TicksMs(SharedPortNow() - start) < ms && GetMessageA(&msg, nullptr, 0, 0)) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
@@ -298,9 +298,9 @@ static void RunProgramTimers(HWND main)
     SimPortSetStatus(SharedPortAttach(), PORT_STATUS_IDLE);
     PollStamps.clear();
     ExtinguishStamps.clear();
-    SetTimer(main, TIMER_SENSOR_POLL, 1, nullptr);
-    SetTimer(main, TIMER_SENSOR_RESET, 500, nullptr);
-    SetTimer(main, TIMER_EXTINGUISH, 1, nullptr);
+    SetTimer(main, TIMER_SENSOR_POLL, SENSOR_POLL_PERIOD_MS, nullptr);
+    SetTimer(main, TIMER_SENSOR_RESET, SENSOR_RESET_PERIOD_MS, nullptr);
+    SetTimer(main, TIMER_EXTINGUISH, EXTINGUISH_PERIOD_MS, nullptr);
     RunLoopFor(TIMER_RUN_MS);
     KillTimer(main, TIMER_SENSOR_POLL);
     KillTimer(main, TIMER_SENSOR_RESET);

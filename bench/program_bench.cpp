@@ -44,7 +44,7 @@ bool Launch(const char* exe, Started* s)
     line.push_back('\0');
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
-    s->start = Now();
+    s->start = SharedPortNow();
     return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, TestFolder().c_str(), &si,
                           &s->process) != 0;
 }
@@ -97,7 +97,7 @@ static bool TimeOneStart(const char* exe, StartTimes* t)
     bool ok = WaitPumping([&] {
         if (!WindowShown(s))
             return false;
-        shown = Now();
+        shown = SharedPortNow();
         return true;
     }, 20000);
     ok = ok && WaitPumping([&] { return (zero = FirstZeroWrite(mark)) != 0; }, 5000);
@@ -235,14 +235,14 @@ static void MeasureIdle(const Started& program, const Started& bare, IdleFigures
                         PollWatch* polls, double* pollMeanMs)
 {
     PortState* s = SharedPortAttach();
-    LONG64 start = Now();
+    LONG64 start = SharedPortNow();
     CpuMark cpuProgram = CpuNow(program), cpuBare = CpuNow(bare);
     LONG64 readsBefore = s->reads;
     WaitPumping([&] {
         WatchPolls(s, polls);
         return false;
     }, IDLE_MS);
-    double wallS = TicksMs(Now() - start) / 1000.0;
+    double wallS = TicksMs(SharedPortNow() - start) / 1000.0;
     LONG64 reads = s->reads - readsBefore;
     *pollMeanMs = reads > 0 ? 1000.0 * wallS / static_cast<double>(reads) : 0.0;
     p->cpuPercent = CpuPercent(cpuProgram, CpuNow(program), wallS, &p->cpuFromThreads);

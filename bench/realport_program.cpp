@@ -45,7 +45,7 @@ static std::string ProcText(int pid, const char* file)
 static ProcMark MarkOf(RealSession& s)
 {
     int pid = AtomicLoad(&s.state->helperPid);
-    ProcMark m = { 0.0, 0.0, 0.0, static_cast<double>(AtomicLoad(&s.state->wireWrites)), Now(), false };
+    ProcMark m = { 0.0, 0.0, 0.0, static_cast<double>(AtomicLoad(&s.state->wireWrites)), SharedPortNow(), false };
     unsigned long long runNs = 0;
     std::string sched = ProcText(pid, "schedstat"), status = ProcText(pid, "status");
     static const char SLEEPS[] = "\nvoluntary_ctxt_switches:";
@@ -87,11 +87,11 @@ static std::vector<double> PinToBox(RealSession& s)
     for (int i = 0; i < PIN_CHANGES; ++i) {
         int value = PIN_VALUES[i % (sizeof(PIN_VALUES) / sizeof(PIN_VALUES[0]))];
         std::wstring want = std::to_wstring(value);
-        LONG64 start = Now();
+        LONG64 start = SharedPortNow();
         if (!EmuControl("status " + std::to_string(value)))
             break;
         bool shown = WaitPumping([&] { return TextOf(box) == want; }, BOX_LIMIT_MS);
-        ms.push_back(shown ? TicksMs(Now() - start) : BOX_LIMIT_MS);
+        ms.push_back(shown ? TicksMs(SharedPortNow() - start) : BOX_LIMIT_MS);
         Sleep(static_cast<DWORD>(i * 7 % STAGGER_MS));  // a change made at another phase of the poll
     }
     EmuControl("status 127");

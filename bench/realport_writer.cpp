@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include "testfacts.h"
+#include "sharedport.h"
 
 typedef void(__stdcall* WriteEntry)(short, short);
 typedef short(__stdcall* ReadEntry)(short);
@@ -22,13 +23,6 @@ constexpr int POLL_PERIOD_MS = 10;  // the program's status poll
 constexpr short DATA_PORT = 0x378;
 constexpr short STATUS_PORT = 0x379;
 constexpr short QUIET_VALUE = 0x55;
-
-static LONG64 Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-}
 
 static LONG64 Frequency()
 {
@@ -52,23 +46,23 @@ static void PollFor(int ms)
 static LONG64 RunPasses(WriteEntry write, int passes, LONG64 frequency)
 {
     const std::vector<int>& pattern = K2000_PASS;
-    LONG64 spent = 0, passStart = Now();
+    LONG64 spent = 0, passStart = SharedPortNow();
     unsigned seed = 1;
     for (int p = 0; p < passes; ++p) {
         Read(STATUS_PORT);
         LONG64 at = passStart;
         for (int i = 0; i < PASS_WRITES; ++i) {
-            while (Now() < at)
+            while (SharedPortNow() < at)
                 Sleep(0);  // the effect's step delay of 0
-            LONG64 t0 = Now();
+            LONG64 t0 = SharedPortNow();
             write(DATA_PORT, i % 2 == 0 ? 0 : pattern[i / 2]);
-            spent += Now() - t0;
+            spent += SharedPortNow() - t0;
             seed = seed * 1103515245u + 12345u;
             int gap = GAP_MIN_US + static_cast<int>((seed >> 16) % (GAP_MAX_US - GAP_MIN_US));
-            at = Now() + gap * frequency / 1000000;
+            at = SharedPortNow() + gap * frequency / 1000000;
         }
         passStart += PASS_PERIOD_MS * frequency / 1000;
-        LONG64 left = (passStart - Now()) * 1000 / frequency;
+        LONG64 left = (passStart - SharedPortNow()) * 1000 / frequency;
         if (left > 0)
             Sleep(static_cast<DWORD>(left));
     }

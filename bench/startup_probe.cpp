@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include "port.h"
+#include "sharedport.h"  // SharedPortNow, the clock
 #include "startup_stamps.h"
 
 int WINAPI ProgramWinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
@@ -12,10 +13,9 @@ static void Stamp(StartupPhase phase, bool again)
 {
     if (!Stamps)
         return;
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
+    int64_t now = SharedPortNow();
     if (again || Stamps->ticks[phase] == 0)
-        Stamps->ticks[phase] = t.QuadPart;
+        Stamps->ticks[phase] = now;
 }
 
 __attribute__((constructor(101))) static void FirstCode()

@@ -40,11 +40,11 @@ static LONG64 Frames(HWND window)
 
 static Stretch Measure(const Started& s, HWND window, DWORD ms)
 {
-    LONG64 start = Now();
+    LONG64 start = SharedPortNow();
     CpuMark before = CpuNow(s);
     LONG64 framesBefore = Frames(window);
     WaitPumping([] { return false; }, ms);
-    double wallS = TicksMs(Now() - start) / 1000.0;
+    double wallS = TicksMs(SharedPortNow() - start) / 1000.0;
     bool fromThreads = false;
     Stretch st;
     st.cpuPercent = CpuPercent(before, CpuNow(s), wallS, &fromThreads);

@@ -11,11 +11,10 @@
 static PortState* g_state;  // the shared state
 static int g_slot = -1;        // this process's client slot, counted in while it writes
 
-// Wakes the helper if it sleeps (see the bridge protocol).
-static void Ring()
+// Wakes every waiter on the doorbell.
+static void WakeAll(uint32_t* doorbell)
 {
-    if (PortStateRing(g_state))
-        UnixFutexWake(&g_state->doorbell, INT_MAX);
+    UnixFutexWake(doorbell, INT_MAX);
 }
 
 static int16_t PpdevRead(uint16_t port)
@@ -35,8 +34,7 @@ static int16_t PpdevRead(uint16_t port)
 static void PpdevWrite(uint16_t port, uint16_t value)
 {
     SharedPortValidate(g_state);
-    PortStateAppendAs(g_state, g_slot, port, value, SharedPortNow);
-    Ring();
+    PortStateWrite(g_state, g_slot, port, value, SharedPortNow, WakeAll);
     HelperWatch(AtomicLoad(&g_state->lastWriteTicks));
 }
 

@@ -21,19 +21,12 @@ static int64_t MsToTicks(int64_t ms)
     return g_state->frequency * ms / 1000;
 }
 
-static bool Serving(uint32_t state)
-{
-    return state == HELPER_AWAKE || state == HELPER_SLEEPING;
-}
-
 // A helper beats: a start's lease counts as a beat for HELPER_START_LEASE_MS.
+// Its process is not judged: a lease names no helper process yet.
 static bool HelperBeats()
 {
-    uint32_t state = AtomicLoad(&g_state->helperState);
-    if (state != HELPER_STARTING && !Serving(state) && state != HELPER_WAITING)
-        return false;
-    int64_t limit = state == HELPER_STARTING ? HELPER_START_LEASE_MS : HELPER_LOST_MS;
-    return SharedPortNow() - AtomicLoad(&g_state->helperBeat) < MsToTicks(limit);
+    PortHelperJudge judge = { g_state->frequency, HELPER_START_LEASE_MS, false, true, nullptr };
+    return PortHelperAlive(g_state, SharedPortNow(), judge);
 }
 
 static void SayStartFailure(const char* text)
@@ -163,7 +156,7 @@ void HelperWatch(int64_t now)
         return;  // the helper said why; a restart cannot change it
     if (!HelperBeats())
         Lost(now);
-    else if (Serving(state))
+    else if (PortHelperHoldsPort(state))
         Served(now);
     else if (state == HELPER_WAITING)
         g_silentStarts = 0;  // it said why and tries again itself

@@ -76,10 +76,39 @@ size_t PortStateCopyJournalLosses(PortState* s, int64_t from, JournalWrite* out,
 // stamped, so that the helper knows the status is wanted.
 void PortStateNoteRead(PortState* s, int64_t now);
 
-// The writer's side of the doorbell (see the bridge in portstate.h): true if
-// the helper slept and this caller moved it to HELPER_AWAKE and bumped
-// `doorbell`; the caller must then wake the futex on `doorbell`.
-bool PortStateRing(PortState* s);
+// Wakes every waiter on a futex word shared between processes (the
+// system call differs between a Windows process under Wine and a native one).
+typedef void (*PortWake)(uint32_t* word);
+
+// The writer's side of the doorbell (see the bridge in portstate.h): if the
+// helper sleeps, moves it to HELPER_AWAKE, bumps `doorbell` and wakes it.
+void PortStateRing(PortState* s, PortWake wake);
+
+// A write on a port the helper carries: journaled (PortStateAppendAs), then
+// the helper rung if it sleeps. Returns the write's sequence number.
+int64_t PortStateWrite(PortState* s, int slot, uint16_t port, uint16_t value, PortClock clock, PortWake wake);
+
+// A helper in this state holds its device and carries the journal to it.
+bool PortHelperHoldsPort(uint32_t state);
+// A helper in this state beats: starting, holding the port, or waiting to
+// try its device again.
+bool PortHelperBeats(uint32_t state);
+
+// What a caller knows when it judges whether the helper is alive; the rule
+// itself is PortHelperAlive.
+struct PortHelperJudge {
+    int64_t frequency;  // ticks per second of the caller's clock
+    int startingMs;     // how long a beat counts in HELPER_STARTING: HELPER_LOST_MS, or longer for a start under way
+    bool untilStopped;  // every state but FAILED, EXITED and REFUSED counts (NONE too), not only the beating ones
+    bool aheadCounts;   // a beat stamped ahead of `now` counts (else only 0 <= age < limit)
+    bool (*processIs)(int32_t pid, uint32_t identity);  // the helper's process lives; null where it cannot be told
+};
+
+// The helper is alive: its state counts (see untilStopped), its last beat
+// lies within the limit before `now` (HELPER_LOST_MS, or startingMs while
+// starting; see aheadCounts for a beat after it), and, where the caller can
+// tell, its process lives with its identity.
+bool PortHelperAlive(PortState* s, int64_t now, const PortHelperJudge& judge);
 
 // Records a fault: code, UTF-8 text (cut to fit), time, and one more in
 // `faults`. PORT_FAULT_NONE with an empty text clears the current fault

@@ -2,13 +2,12 @@
 // Windows, the state file under Wine (made owner-only with raw Linux calls,
 // then mapped through its DOS path). See sharedport.h.
 #include "sharedport.h"
+#include "statefile.h"
 #include "unixcall.h"
 #include "wineproc.h"
 #include <stdio.h>
 #include <stdlib.h>
 
-constexpr unsigned STATE_DIR_MODE = 0700;
-constexpr unsigned STATE_FILE_MODE = 0600;
 constexpr int UNIX_O_DIRECTORY = 0200000;
 constexpr DWORD INIT_LOCK_MS = 2000;
 constexpr int PATH_BYTES = 1024;
@@ -46,25 +45,21 @@ static void Unlock()
 }
 
 // The folder and file of the state under Wine, in g_filePath; the folder's
-// length is returned (0 if the path does not fit).
+// length is returned (0 with g_error if the path does not fit).
 static size_t StatePath()
 {
     wchar_t xdg[PATH_BYTES / 2];
     DWORD n = GetEnvironmentVariableW(L"XDG_RUNTIME_DIR", xdg, PATH_BYTES / 2);
-    char dir[PATH_BYTES];
-    int len;
-    if (n > 0 && n < PATH_BYTES / 2) {
-        char base[PATH_BYTES];
-        if (!WideCharToMultiByte(CP_UTF8, 0, xdg, -1, base, sizeof base, nullptr, nullptr))
-            return 0;
-        len = snprintf(dir, sizeof dir, "%s/%s", base, PORTSTATE_DIR);
-    } else {
-        len = snprintf(dir, sizeof dir, "/dev/shm/%s-%ld", PORTSTATE_DIR, UnixGetUid());
-    }
-    if (len <= 0 || len >= PATH_BYTES)
+    char runtimeDir[PATH_BYTES] = "";  // empty when unset or too long for xdg: the fallback folder
+    if (n > 0 && n < PATH_BYTES / 2 &&
+        !WideCharToMultiByte(CP_UTF8, 0, xdg, -1, runtimeDir, sizeof runtimeDir, nullptr, nullptr)) {
+        PortStatePathTooLong(g_error, sizeof g_error);
         return 0;
-    int total = snprintf(g_filePath, sizeof g_filePath, "%s/%s", dir, PORTSTATE_FILE);
-    return total > 0 && total < PATH_BYTES ? static_cast<size_t>(len) : 0;
+    }
+    size_t folder = 0;
+    bool ok = PortStateFilePath(runtimeDir, static_cast<unsigned>(UnixGetUid()), g_filePath, sizeof g_filePath,
+                                &folder, g_error, sizeof g_error);
+    return ok ? folder : 0;
 }
 
 // Owner and modes of an open file or folder, as the bridge requires.
@@ -76,16 +71,9 @@ static bool CheckOwner(long fd, const char* path, unsigned mode, bool regular)
         snprintf(g_error, sizeof g_error, "%s : fstat a échoué (errno %ld)", path, -r);
         return false;
     }
-    if (info.uid != static_cast<unsigned>(UnixGetUid())) {
-        snprintf(g_error, sizeof g_error, "%s appartient à l'utilisateur %u, pas à vous : refusé", path, info.uid);
-        return false;
-    }
-    if ((info.mode & UNIX_MODE_BITS) != mode || (regular && (info.mode & UNIX_S_IFMT) != UNIX_S_IFREG)) {
-        snprintf(g_error, sizeof g_error, "%s a les droits %03o au lieu de %03o : refusé", path,
-                 info.mode & UNIX_MODE_BITS, mode);
-        return false;
-    }
-    return true;
+    PortStateFound found = { info.uid, info.mode, (info.mode & UNIX_S_IFMT) == UNIX_S_IFREG };
+    return PortStateOwnerOk(path, found, regular, static_cast<unsigned>(UnixGetUid()), mode, g_error,
+                            sizeof g_error);
 }
 
 static bool PrepareFolder(size_t dirLength)
@@ -93,7 +81,7 @@ static bool PrepareFolder(size_t dirLength)
     char dir[PATH_BYTES];
     CopyMemory(dir, g_filePath, dirLength);
     dir[dirLength] = '\0';
-    long r = UnixMkdir(dir, STATE_DIR_MODE);
+    long r = UnixMkdir(dir, PORTSTATE_DIR_MODE);
     if (r < 0 && r != -UNIX_EEXIST) {
         snprintf(g_error, sizeof g_error, "impossible de créer %s (errno %ld)", dir, -r);
         return false;
@@ -103,7 +91,7 @@ static bool PrepareFolder(size_t dirLength)
         snprintf(g_error, sizeof g_error, "%s : ouverture impossible (errno %ld)", dir, -fd);
         return false;
     }
-    bool ok = CheckOwner(fd, dir, STATE_DIR_MODE, false);
+    bool ok = CheckOwner(fd, dir, PORTSTATE_DIR_MODE, false);
     UnixClose(fd);
     return ok;
 }
@@ -112,12 +100,12 @@ static bool PrepareFolder(size_t dirLength)
 static long OpenStateFile()
 {
     long fd = UnixOpen(g_filePath, UNIX_O_RDWR | UNIX_O_CREAT | UNIX_O_NOFOLLOW | UNIX_O_CLOEXEC,
-                       STATE_FILE_MODE);
+                       PORTSTATE_FILE_MODE);
     if (fd < 0) {
         snprintf(g_error, sizeof g_error, "%s : ouverture impossible (errno %ld)", g_filePath, -fd);
         return -1;
     }
-    if (!CheckOwner(fd, g_filePath, STATE_FILE_MODE, true)) {
+    if (!CheckOwner(fd, g_filePath, PORTSTATE_FILE_MODE, true)) {
         UnixClose(fd);
         return -1;
     }
@@ -165,6 +153,11 @@ static PortState* MapStateFile(long fd)
     return static_cast<PortState*>(view);  // the mapping handle stays open for the process
 }
 
+static bool WineHelperIs(int32_t pid, uint32_t identity)
+{
+    return WineProcessIs(pid, identity);
+}
+
 // True while slot i's process lives: same pid and same identity (a reused
 // pid or a zombie does not count).
 static bool ClientLives(PortState* s, int i)
@@ -192,21 +185,15 @@ static bool SweepClients(PortState* s)
 // state corrupt under a live helper must not be cleared under it.
 static bool HelperBeats(PortState* s)
 {
-    uint32_t state = AtomicLoad(&s->helperState);
-    if (state != HELPER_STARTING && state != HELPER_AWAKE && state != HELPER_SLEEPING && state != HELPER_WAITING)
-        return false;
-    int64_t age = SharedPortNow() - AtomicLoad(&s->helperBeat);
-    return age >= 0 && age < Frequency() * HELPER_LOST_MS / 1000 &&
-           (!UnderWine() || WineProcessIs(AtomicLoad(&s->helperPid), AtomicLoad(&s->helperStart)));
+    PortHelperJudge judge = { Frequency(), HELPER_LOST_MS, false, false, UnderWine() ? WineHelperIs : nullptr };
+    return PortHelperAlive(s, SharedPortNow(), judge);
 }
 
 static PortState* AttachWineFile()
 {
     size_t dirLength = StatePath();
-    if (dirLength == 0) {
-        snprintf(g_error, sizeof g_error, "chemin du fichier d'état trop long (XDG_RUNTIME_DIR)");
+    if (dirLength == 0)
         return nullptr;
-    }
     if (!PrepareFolder(dirLength))
         return nullptr;
     long fd = OpenStateFile();

@@ -6,14 +6,17 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "portcore.h"
+#include "statefile.h"
 
 constexpr int64_t PORTSTATE_NATIVE_FREQUENCY = 10000000;  // the clock of Wine's QueryPerformanceCounter
-constexpr size_t PORTSTATE_PATH_MAX = 4096;
-constexpr size_t PORTSTATE_ERROR_MAX = 512;  // room for any message below
 
 // CLOCK_MONOTONIC_RAW in 100 ns units: the same clock Wine processes stamp with.
 int64_t PortNativeTicks();
 void PortNativeSleep(int ms);
+// CLOCK_MONOTONIC in ms, for deadlines; and a sleep until it reaches
+// `until`, however often a signal cuts it.
+int64_t PortNativeMs();
+void PortNativeSleepUntilMs(int64_t until);
 
 // The state file's path: $XDG_RUNTIME_DIR/travek/port-state.v2, or
 // /dev/shm/travek-UID/port-state.v2 when the variable is unset or empty.
@@ -21,7 +24,8 @@ void PortNativeSleep(int ms);
 bool PortStatePath(char* out, size_t size, char* err, size_t errSize);
 
 // Checks that path is owned by this user and that its mode bits are exactly
-// `mode` (0700 for the folder, 0600 for the file). False with a message if not.
+// `mode` (PORTSTATE_DIR_MODE for the folder, PORTSTATE_FILE_MODE for the
+// file; see PortStateOwnerOk). False with a message if not.
 bool PortCheckOwner(const char* path, unsigned mode, char* err, size_t errSize);
 
 // Maps the state file at path, checking the file and its folder. With
@@ -38,7 +42,14 @@ uint32_t PortProcessIdentity(int32_t pid);
 // True while pid names a live process with this identity (any live process
 // when identity is 0, unknown): a reused pid or a zombie is not alive.
 bool PortProcessIs(int32_t pid, uint32_t identity);
-// True while a live helper serves the state: its process lives and it beats.
+// True while a live helper serves the state: its process lives and it beats
+// (PortHelperAlive).
 bool PortHelperServes(PortState* s, int64_t now);
+
+// The writer's side of the bridge from a native process: rings the helper
+// if it sleeps (PortStateRing), or journals a write and then rings it
+// (PortStateWrite; slot -1 for a writer without a client slot).
+void PortNativeRing(PortState* s);
+int64_t PortNativeWrite(PortState* s, int slot, uint16_t port, uint16_t value);
 
 #endif

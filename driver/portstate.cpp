@@ -251,13 +251,48 @@ void PortStateNoteRead(PortState* s, int64_t now)
     AtomicStore(&s->lastReadTicks, now);
 }
 
-bool PortStateRing(PortState* s)
+void PortStateRing(PortState* s, PortWake wake)
 {
     if (AtomicLoad(&s->helperState) != HELPER_SLEEPING ||
         !AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE)))
-        return false;
+        return;
     AtomicAdd(&s->doorbell, uint32_t(1));
-    return true;
+    wake(&s->doorbell);
+}
+
+int64_t PortStateWrite(PortState* s, int slot, uint16_t port, uint16_t value, PortClock clock, PortWake wake)
+{
+    int64_t seq = PortStateAppendAs(s, slot, port, value, clock);
+    PortStateRing(s, wake);
+    return seq;
+}
+
+bool PortHelperHoldsPort(uint32_t state)
+{
+    return state == HELPER_AWAKE || state == HELPER_SLEEPING;
+}
+
+bool PortHelperBeats(uint32_t state)
+{
+    return state == HELPER_STARTING || PortHelperHoldsPort(state) || state == HELPER_WAITING;
+}
+
+static bool HelperStopped(uint32_t state)
+{
+    return state == HELPER_FAILED || state == HELPER_EXITED || state == HELPER_REFUSED;
+}
+
+bool PortHelperAlive(PortState* s, int64_t now, const PortHelperJudge& judge)
+{
+    uint32_t state = AtomicLoad(&s->helperState);
+    if (judge.untilStopped ? HelperStopped(state) : !PortHelperBeats(state))
+        return false;
+    int64_t limit = judge.frequency * (state == HELPER_STARTING ? judge.startingMs : HELPER_LOST_MS) / 1000;
+    int64_t age;
+    if (__builtin_sub_overflow(now, AtomicLoad(&s->helperBeat), &age) || age >= limit ||
+        (age < 0 && !judge.aheadCounts))
+        return false;
+    return !judge.processIs || judge.processIs(AtomicLoad(&s->helperPid), AtomicLoad(&s->helperStart));
 }
 
 // Copies text into a fixed field, cut to fit, NUL-terminated, byte by byte

@@ -3,19 +3,21 @@
 #include "procstat.h"
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <linux/futex.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
-constexpr unsigned DIR_MODE = 0700;
-constexpr unsigned FILE_MODE = 0600;
-constexpr unsigned MODE_BITS = 07777;
 constexpr int64_t NS_PER_TICK = 100;
+constexpr int MS_PER_S = 1000;
+constexpr long NS_PER_MS = 1000000;
 
 int64_t PortNativeTicks()
 {
@@ -30,36 +32,35 @@ void PortNativeSleep(int ms)
     nanosleep(&t, nullptr);
 }
 
+int64_t PortNativeMs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * MS_PER_S + t.tv_nsec / NS_PER_MS;
+}
+
+void PortNativeSleepUntilMs(int64_t until)
+{
+    int64_t left;
+    while ((left = until - PortNativeMs()) > 0) {
+        timespec t = { static_cast<time_t>(left / MS_PER_S), static_cast<long>(left % MS_PER_S) * NS_PER_MS };
+        nanosleep(&t, nullptr);
+    }
+}
+
 bool PortStatePath(char* out, size_t size, char* err, size_t errSize)
 {
-    const char* xdg = getenv("XDG_RUNTIME_DIR");
-    int n;
-    if (xdg && *xdg)
-        n = snprintf(out, size, "%s/%s/%s", xdg, PORTSTATE_DIR, PORTSTATE_FILE);
-    else
-        n = snprintf(out, size, "/dev/shm/%s-%u/%s", PORTSTATE_DIR, static_cast<unsigned>(getuid()),
-                     PORTSTATE_FILE);
-    if (n < 0 || static_cast<size_t>(n) >= size) {
-        snprintf(err, errSize, "chemin du fichier d'état trop long (XDG_RUNTIME_DIR)");
-        return false;
-    }
-    return true;
+    size_t folder;
+    return PortStateFilePath(getenv("XDG_RUNTIME_DIR"), getuid(), out, size, &folder, err, errSize);
 }
 
 // Owner and mode as expected.
-static bool CheckStat(const struct stat& st, const char* path, unsigned mode, char* err, size_t errSize)
+static bool CheckStat(const struct stat& st, const char* path, bool regular, unsigned mode, char* err,
+                      size_t errSize)
 {
-    if (st.st_uid != getuid()) {
-        snprintf(err, errSize, "%s appartient à l'utilisateur %u, pas à vous (%u) : refusé", path,
-                 static_cast<unsigned>(st.st_uid), static_cast<unsigned>(getuid()));
-        return false;
-    }
-    if ((st.st_mode & MODE_BITS) != mode) {
-        snprintf(err, errSize, "%s a les droits %03o au lieu de %03o : refusé", path,
-                 static_cast<unsigned>(st.st_mode & MODE_BITS), mode);
-        return false;
-    }
-    return true;
+    PortStateFound found = { static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode),
+                             S_ISREG(st.st_mode) };
+    return PortStateOwnerOk(path, found, regular, getuid(), mode, err, errSize);
 }
 
 bool PortCheckOwner(const char* path, unsigned mode, char* err, size_t errSize)
@@ -69,7 +70,7 @@ bool PortCheckOwner(const char* path, unsigned mode, char* err, size_t errSize)
         snprintf(err, errSize, "%s : %s", path, strerror(errno));
         return false;
     }
-    return CheckStat(st, path, mode, err, errSize);
+    return CheckStat(st, path, false, mode, err, errSize);
 }
 
 // The folder part of path, in out.
@@ -91,11 +92,11 @@ static bool PrepareFolder(const char* path, bool create, char* err, size_t errSi
         snprintf(err, errSize, "%s : chemin sans dossier", path);
         return false;
     }
-    if (create && mkdir(dir, DIR_MODE) != 0 && errno != EEXIST) {
+    if (create && mkdir(dir, PORTSTATE_DIR_MODE) != 0 && errno != EEXIST) {
         snprintf(err, errSize, "impossible de créer %s : %s", dir, strerror(errno));
         return false;
     }
-    return PortCheckOwner(dir, DIR_MODE, err, errSize);
+    return PortCheckOwner(dir, PORTSTATE_DIR_MODE, err, errSize);
 }
 
 // Makes the file's size right and its state valid, under an exclusive lock.
@@ -114,21 +115,17 @@ static bool InitialiseFile(int fd, PortState* s, const char* path, char* err, si
 static int OpenStateFile(const char* path, bool create, char* err, size_t errSize)
 {
     int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0);
-    int fd = open(path, flags, FILE_MODE);
+    int fd = open(path, flags, PORTSTATE_FILE_MODE);
     if (fd < 0) {
         snprintf(err, errSize, "%s : %s", path, strerror(errno));
         return -1;
     }
     struct stat st;
     bool ok = fstat(fd, &st) == 0;
-    if (ok && !S_ISREG(st.st_mode)) {
-        snprintf(err, errSize, "%s n'est pas un fichier ordinaire : refusé", path);
-        ok = false;
-    } else if (ok) {
-        ok = CheckStat(st, path, FILE_MODE, err, errSize);
-    } else {
+    if (ok)
+        ok = CheckStat(st, path, true, PORTSTATE_FILE_MODE, err, errSize);
+    else
         snprintf(err, errSize, "%s : %s", path, strerror(errno));
-    }
     if (!ok) {
         close(fd);
         return -1;
@@ -194,9 +191,21 @@ bool PortProcessIs(int32_t pid, uint32_t identity)
 
 bool PortHelperServes(PortState* s, int64_t now)
 {
-    uint32_t st = AtomicLoad(&s->helperState);
-    bool beating = st == HELPER_STARTING || st == HELPER_AWAKE || st == HELPER_SLEEPING || st == HELPER_WAITING;
-    int64_t age = now - AtomicLoad(&s->helperBeat);
-    return beating && age >= 0 && age < PORTSTATE_NATIVE_FREQUENCY / 1000 * HELPER_LOST_MS &&
-           PortProcessIs(AtomicLoad(&s->helperPid), AtomicLoad(&s->helperStart));
+    PortHelperJudge judge = { PORTSTATE_NATIVE_FREQUENCY, HELPER_LOST_MS, false, false, PortProcessIs };
+    return PortHelperAlive(s, now, judge);
+}
+
+static void FutexWakeAll(uint32_t* word)
+{
+    syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+}
+
+void PortNativeRing(PortState* s)
+{
+    PortStateRing(s, FutexWakeAll);
+}
+
+int64_t PortNativeWrite(PortState* s, int slot, uint16_t port, uint16_t value)
+{
+    return PortStateWrite(s, slot, port, value, PortNativeTicks, FutexWakeAll);
 }

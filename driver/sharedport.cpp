@@ -1,13 +1,6 @@
 // The simulated port's operations on the shared state; see sharedport.h.
 #include "sharedport.h"
 
-int64_t SharedPortNow()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-}
-
 static void SleepMs(int ms)
 {
     Sleep(static_cast<DWORD>(ms));

@@ -37,8 +37,14 @@ bool SharedPortHelperServes(PortState* s);
 // or before SharedPortAttach).
 const char* SharedPortFilePath();
 
-// The shared clock (QueryPerformanceCounter).
-int64_t SharedPortNow();
+// The shared clock (QueryPerformanceCounter), for every Windows program of
+// the project.
+inline int64_t SharedPortNow()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
 
 // The operations of the simulated port, as the library's entries perform them.
 int16_t SimPortRead(PortState* s, uint16_t port);

@@ -11,7 +11,6 @@
 #include "ppdev.h"
 
 constexpr uint8_t DATA_MASK = 0xFF;
-constexpr int64_t TICKS_PER_MS = PORTSTATE_NATIVE_FREQUENCY / 1000;
 
 // Names each cause of a loss: a helper a whole journal behind, or a writer
 // that died between claiming its entry and completing it.
@@ -126,14 +125,12 @@ bool BridgeClientsAlive(PortState* s)
 bool BridgeOtherHelper(PortState* s, int64_t now)
 {
     int32_t pid = AtomicLoad(&s->helperPid);
-    if (pid == 0 || pid == getpid() || !PortProcessIs(pid, AtomicLoad(&s->helperStart)))
+    if (pid == 0 || pid == getpid())
         return false;
-    uint32_t state = AtomicLoad(&s->helperState);
-    if (state == HELPER_FAILED || state == HELPER_EXITED || state == HELPER_REFUSED)
-        return false;
-    // A helper still claiming the port cannot beat until PPCLAIM returns.
-    int64_t limitMs = HELPER_LOST_MS + (state == HELPER_STARTING ? PPDEV_CLAIM_LIMIT_MS : 0);
-    return now - AtomicLoad(&s->helperBeat) < limitMs * TICKS_PER_MS;
+    // A helper still claiming the port may not beat until PPCLAIM returns.
+    PortHelperJudge judge = { PORTSTATE_NATIVE_FREQUENCY, HELPER_LOST_MS + PPDEV_CLAIM_LIMIT_MS, true, true,
+                              PortProcessIs };
+    return PortHelperAlive(s, now, judge);
 }
 
 static bool SameText(PortState* s, const char* text)

@@ -1,5 +1,6 @@
 // See ppdev.h.
 #include "ppdev.h"
+#include "portnative.h"
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/ppdev.h>
@@ -14,14 +15,10 @@
 
 constexpr int MS_PER_S = 1000;
 constexpr int US_PER_MS = 1000;
-constexpr long NS_PER_MS = 1000000;
 
 static void IgnoreAlarm(int) {}
 
-// Arms (period > 0) or disarms a repeating SIGALRM whose handler lets a
-// blocked PPCLAIM return EINTR (no SA_RESTART). Repeating, so that an alarm
-// that comes before PPCLAIM blocks still leaves one to cut it.
-static void ArmClaimTimer(int periodMs)
+void PpdevArmClaimTimer(int periodMs)
 {
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
@@ -92,22 +89,6 @@ void PpdevClassify(const char* path, PpdevStep step, int err, PpdevFault* f)
     }
 }
 
-static int64_t NowMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<int64_t>(t.tv_sec) * MS_PER_S + t.tv_nsec / NS_PER_MS;
-}
-
-static void SleepUntilMs(int64_t until)
-{
-    int64_t left;
-    while ((left = until - NowMs()) > 0) {
-        timespec t = { static_cast<time_t>(left / MS_PER_S), static_cast<long>(left % MS_PER_S) * NS_PER_MS };
-        nanosleep(&t, nullptr);
-    }
-}
-
 // One try: open, PPCLAIM cut after PPDEV_CLAIM_SLICE_MS, and close again
 // unless it claimed. A cut claim is never retried on its file.
 static PpdevClaim TryClaim(const char* path)
@@ -117,10 +98,10 @@ static PpdevClaim TryClaim(const char* path)
     if (fd < 0)
         return c;
     c.step = PPDEV_STEP_CLAIM;
-    ArmClaimTimer(PPDEV_CLAIM_SLICE_MS);
+    PpdevArmClaimTimer(PPDEV_CLAIM_SLICE_MS);
     int r = ioctl(fd, PPCLAIM);
     int err = errno;
-    ArmClaimTimer(0);
+    PpdevArmClaimTimer(0);
     if (r == 0) {
         c.result = PPDEV_CLAIMED;
         c.fd = fd;
@@ -136,14 +117,14 @@ static PpdevClaim TryClaim(const char* path)
 
 PpdevClaim PpdevClaimPort(const char* path, int limitMs, PpdevBeat beat, void* context)
 {
-    int64_t start = NowMs();
+    int64_t start = PortNativeMs();
     for (;;) {
-        int64_t tried = NowMs();
+        int64_t tried = PortNativeMs();
         PpdevClaim c = TryClaim(path);
-        if (c.result != PPDEV_STILL_HELD || NowMs() - start >= limitMs || (beat && !beat(context)))
+        if (c.result != PPDEV_STILL_HELD || PortNativeMs() - start >= limitMs || (beat && !beat(context)))
             return c;
         int64_t next = tried + PPDEV_CLAIM_PERIOD_MS;
-        SleepUntilMs(next < start + limitMs ? next : start + limitMs);
+        PortNativeSleepUntilMs(next < start + limitMs ? next : start + limitMs);
     }
 }
 

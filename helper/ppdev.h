@@ -69,6 +69,11 @@ int PpdevStillThere(int fd, const char* path);
 int PpdevOpenFile(const char* path, int* err);
 constexpr char EMUPORT_ENV_NAME[] = "TRAVEK_EMUPORT";
 
+// Arms (period > 0) or disarms a repeating SIGALRM whose handler lets a
+// blocked PPCLAIM return EINTR (no SA_RESTART). Repeating, so that an alarm
+// that comes before PPCLAIM blocks still leaves one to cut it.
+void PpdevArmClaimTimer(int periodMs);
+
 // Releases the port and closes the descriptor.
 void PpdevClose(int fd);
 

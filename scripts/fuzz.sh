@@ -11,10 +11,10 @@ build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 seconds=${1:-120}
 jobs=${FUZZ_JOBS:-1}
 targets="state config procstat bridge portctl vcd stimulus"
-case "$seconds" in ''|*[!0-9]*) echo "fuzz.sh : SECONDES doit etre un nombre" >&2; exit 2;; esac
+case "$seconds" in ''|*[!0-9]*) echo "fuzz.sh: SECONDS must be a number" >&2; exit 2;; esac
 "$root/scripts/setup.sh"
 if ! command -v clang++ >/dev/null; then
-    echo "fuzz.sh : clang++ introuvable (paquets clang et libclang-rt-14-dev)" >&2
+    echo "fuzz.sh: clang++ not found (packages clang and libclang-rt-14-dev)" >&2
     exit 1
 fi
 out="$build_root/fuzz"
@@ -43,7 +43,7 @@ done
 wait
 
 status=0
-printf '%-8s %14s %9s\n' cible executions trouvailles
+printf '%-8s %14s %9s\n' target executions findings
 for t in $targets; do
     log="$out/logs/$t.log"
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

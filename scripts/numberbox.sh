@@ -7,7 +7,7 @@ set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-10000}
 [ $# -gt 0 ] && shift
-case "$count" in ''|*[!0-9]*) echo "numberbox.sh : COUNT doit etre un nombre" >&2; exit 2;; esac
+case "$count" in ''|*[!0-9]*) echo "numberbox.sh: COUNT must be a number" >&2; exit 2;; esac
 run_build=$("$root/scripts/build.sh" numberbox_scale)
 . "$root/scripts/wine-env.sh"
 status=0

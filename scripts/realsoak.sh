@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
-case "$seconds" in ''|*[!0-9]*) echo "realsoak.sh : SECONDES doit etre un nombre" >&2; exit 2;; esac
+case "$seconds" in ''|*[!0-9]*) echo "realsoak.sh: SECONDS must be a number" >&2; exit 2;; esac
 run_build=$("$root/scripts/build.sh" realsoak)
 . "$root/scripts/wine-env.sh"
 export XDG_RUNTIME_DIR="$build_root/runtime"

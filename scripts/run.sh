@@ -15,7 +15,7 @@ build_root=${TRAVEK_BUILD_ROOT:-$root/build}
 window_wait_s=10  # how long the virtual bench waits for the test bench's window
 
 usage() {
-    echo "usage : scripts/run.sh [--port PERIPHERIQUE]   (ex. /dev/parport0, parport1)" >&2
+    echo "usage: scripts/run.sh [--port DEVICE]   (e.g. /dev/parport0, parport1)" >&2
     exit 2
 }
 port=""
@@ -32,7 +32,7 @@ if [ -n "$port" ]; then
     helper="$run_build/bin/travek-porthelper"
     [ -x "$helper" ] || helper="$build_root/native/helper/travek-porthelper"
     if ! "$helper" --check "$port"; then
-        echo "Le port $port ne peut pas servir : rien n'est lancé." >&2
+        echo "The port $port cannot be used: nothing was started." >&2
         exit 1
     fi
     export TRAVEK_PORT="$port"

@@ -131,8 +131,7 @@ static bool Wait(PortState* s, bool (*cond)(PortState*))
 
 static bool Serving(PortState* s)
 {
-    uint32_t st = AtomicLoad(&s->helperState);
-    return st == HELPER_AWAKE || st == HELPER_SLEEPING;
+    return PortHelperHoldsPort(AtomicLoad(&s->helperState));
 }
 
 static void Row(const char* name, double value, const char* unit, const char* beside, double other)

@@ -51,17 +51,16 @@ static bool WaitState(PortState* s, bool (*cond)(PortState*), int64_t limit = WA
     return cond(s);
 }
 
+static bool HelperServes(PortState* s)
+{
+    return PortHelperHoldsPort(AtomicLoad(&s->helperState));
+}
+
+// The helper holds the port, or has said why it cannot.
 static bool HelperReady(PortState* s)
 {
     uint32_t st = AtomicLoad(&s->helperState);
-    return st == HELPER_AWAKE || st == HELPER_SLEEPING || st == HELPER_FAILED || st == HELPER_WAITING ||
-           st == HELPER_REFUSED;
-}
-
-static bool HelperServes(PortState* s)
-{
-    uint32_t st = AtomicLoad(&s->helperState);
-    return st == HELPER_AWAKE || st == HELPER_SLEEPING;
+    return HelperServes(s) || st == HELPER_FAILED || st == HELPER_WAITING || st == HELPER_REFUSED;
 }
 
 static bool AllApplied(PortState* s)
@@ -257,9 +256,7 @@ static int Report(const Phases& p, const std::vector<int64_t>& journal, const st
 
 static bool Serving(PortState* s)
 {
-    int32_t pid = AtomicLoad(&s->helperPid);
-    uint32_t st = AtomicLoad(&s->helperState);
-    return pid > 0 && (st == HELPER_AWAKE || st == HELPER_SLEEPING);
+    return AtomicLoad(&s->helperPid) > 0 && HelperServes(s);
 }
 
 static int64_t WatchTarget;  // the `writes` count a watched phase waits for

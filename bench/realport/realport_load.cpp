@@ -1,11 +1,8 @@
 // The load the benchmark puts on the port and what it measures of it.
 #include <errno.h>
-#include <limits.h>
 #include <sched.h>
-#include <linux/futex.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 #include <algorithm>
@@ -19,12 +16,7 @@ constexpr int EMUPORT_LINE = 25;  // "VVV TTTTTTTTTTTTTTTTTTTT\n"
 
 void LibraryWrite(PortState* s, uint16_t value)
 {
-    PortStateAppend(s, PORT_DATA, value, PortNativeTicks);
-    if (AtomicLoad(&s->helperState) == HELPER_SLEEPING &&
-        AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE))) {
-        AtomicAdd(&s->doorbell, 1u);
-        syscall(SYS_futex, &s->doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-    }
+    PortNativeWrite(s, -1, PORT_DATA, value);
 }
 
 void LibraryRead(PortState* s)

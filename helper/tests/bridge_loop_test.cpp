@@ -3,10 +3,7 @@
 // one, it ends without clients and fails cleanly when the device does.
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <limits.h>
-#include <linux/futex.h>
 #include <string.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #include <chrono>
 #include <algorithm>
@@ -36,12 +33,7 @@ BridgeTiming FastTiming()
 // The library's side of a write: journal it, ring only a sleeping helper.
 void WriteAndRing(PortState* s, uint16_t value)
 {
-    PortStateAppend(s, PORT_DATA, value, PortNativeTicks);
-    if (AtomicLoad(&s->helperState) == HELPER_SLEEPING &&
-        AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE))) {
-        AtomicAdd(&s->doorbell, 1u);
-        syscall(SYS_futex, &s->doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-    }
+    PortNativeWrite(s, -1, PORT_DATA, value);
 }
 
 // Polls cond until it holds or LOOP_LIMIT passes.

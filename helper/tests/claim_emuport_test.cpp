@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 #include <string>
+#include "portnative.h"
 #include "ppdev.h"
 
 namespace {
@@ -41,13 +42,6 @@ std::string State(const std::string& key)
     return value;
 }
 
-int64_t NowMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 class Claim : public ::testing::Test {
 protected:
     void SetUp() override
@@ -71,10 +65,10 @@ TEST_F(Claim, AHeldPortIsStillHeldAfterTheLimitWithNothingLeftWaiting)
 {
     Control("busy");
     int beats = 0;
-    int64_t start = NowMs();
+    int64_t start = PortNativeMs();
     PpdevClaim c = PpdevClaimPort(Device().c_str(), SHORT_LIMIT_MS,
                                   [](void* n) { ++*static_cast<int*>(n); return true; }, &beats);
-    int64_t waited = NowMs() - start;
+    int64_t waited = PortNativeMs() - start;
     EXPECT_EQ(c.result, PPDEV_STILL_HELD);
     EXPECT_EQ(c.fd, -1);
     EXPECT_GE(waited, SHORT_LIMIT_MS);
@@ -87,10 +81,10 @@ TEST_F(Claim, AHeldPortIsStillHeldAfterTheLimitWithNothingLeftWaiting)
 TEST_F(Claim, TheBeatEndsTheWaitAndAFreedPortIsTakenDuringIt)
 {
     Control("busy");
-    int64_t start = NowMs();
+    int64_t start = PortNativeMs();
     PpdevClaim c = PpdevClaimPort(Device().c_str(), PPDEV_CLAIM_LIMIT_MS, [](void*) { return false; }, nullptr);
     EXPECT_EQ(c.result, PPDEV_STILL_HELD);
-    EXPECT_LT(NowMs() - start, PPDEV_CLAIM_LIMIT_MS / 2) << "ended at the first beat";
+    EXPECT_LT(PortNativeMs() - start, PPDEV_CLAIM_LIMIT_MS / 2) << "ended at the first beat";
 
     // The other program lets go at the third beat: the next try takes the port.
     int beats = 0;

@@ -3,14 +3,11 @@
 // the status follows the pins, it ends without clients, a vanished device or
 // a second helper each end as they should, and a held port is waited for.
 #include <gtest/gtest.h>
-#include <limits.h>
-#include <linux/futex.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <string>
@@ -113,18 +110,12 @@ int Ended(pid_t pid)
 
 bool Serving(PortState* s)
 {
-    uint32_t st = AtomicLoad(&s->helperState);
-    return st == HELPER_AWAKE || st == HELPER_SLEEPING;
+    return PortHelperHoldsPort(AtomicLoad(&s->helperState));
 }
 
 void LibraryWrite(PortState* s, uint16_t value)
 {
-    PortStateAppend(s, PORT_DATA, value, PortNativeTicks);
-    if (AtomicLoad(&s->helperState) == HELPER_SLEEPING &&
-        AtomicCas(&s->helperState, uint32_t(HELPER_SLEEPING), uint32_t(HELPER_AWAKE))) {
-        AtomicAdd(&s->doorbell, 1u);
-        syscall(SYS_futex, &s->doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-    }
+    PortNativeWrite(s, -1, PORT_DATA, value);
 }
 
 class HelperOnEmulatedPort : public ::testing::Test {

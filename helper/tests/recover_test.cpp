@@ -163,8 +163,7 @@ TEST(BridgeServe, ABusyPortIsTriedAgainAndSaidOnceThenServedWithoutARestart)
         std::lock_guard<std::mutex> g(fo.device.lock);
         fo.device.statusError = 0;
     }
-    ASSERT_TRUE(WaitFor([&] { uint32_t st = AtomicLoad(&s->helperState);
-                              return st == HELPER_AWAKE || st == HELPER_SLEEPING; }));
+    ASSERT_TRUE(WaitFor([&] { return PortHelperHoldsPort(AtomicLoad(&s->helperState)); }));
     PortStateAppend(s, PORT_DATA, 10, PortNativeTicks);
     ASSERT_TRUE(WaitFor([&] { return AtomicLoad(&s->applied) == 2; })) << "resumed by itself";
     PortStateFreeClient(s, slot);

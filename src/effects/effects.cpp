@@ -6,11 +6,8 @@
 #include "port.h"
 
 DWORD StepDelay;        // ms after every effect step, read from the slider at each pass
-UINT_PTR TimerSlot102;  // what SetTimer returned for K2000; never reset
-UINT_PTR TimerSlot104;  // what SetTimer returned for Chenillard; never reset
-
-constexpr DWORD MAX_STEP_DELAY = 200;  // the slider's maximum
-constexpr UINT EFFECT_PERIOD = 10;     // ms between the events of a repeating effect
+UINT_PTR K2000Timer;       // what SetTimer returned for K2000; never reset
+UINT_PTR ChenillardTimer;  // what SetTimer returned for Chenillard; never reset
 
 struct FontaineStep {
     short value;     // the pair of data lines lit by this step
@@ -77,21 +74,21 @@ void RunFontaine()
 
 void StartK2000()
 {
-    TimerSlot102 = SetTimer(MainWindow, TIMER_K2000, EFFECT_PERIOD, nullptr);
+    K2000Timer = StartMainTimer(TIMER_K2000, EFFECT_PERIOD_MS);
 }
 
 void StartChenillard()
 {
-    TimerSlot104 = SetTimer(MainWindow, TIMER_CHENILLARD, EFFECT_PERIOD, nullptr);
+    ChenillardTimer = StartMainTimer(TIMER_CHENILLARD, EFFECT_PERIOD_MS);
 }
 
 // Kills every timer that was ever started (a slot that is not 0), then drives
 // all lines low. The slots keep their values.
 void StopEffects()
 {
-    if (TimerSlot102 != 0)
-        KillTimer(MainWindow, TimerSlot102);
-    if (TimerSlot104 != 0)
-        KillTimer(MainWindow, TimerSlot104);
+    if (K2000Timer != 0)
+        StopMainTimer(K2000Timer);
+    if (ChenillardTimer != 0)
+        StopMainTimer(ChenillardTimer);
     WriteOutputs(DATA_PORT, 0);
 }

@@ -5,8 +5,8 @@
 #include <windows.h>
 
 extern DWORD StepDelay;            // ms after every effect step; the slider's position
-extern UINT_PTR TimerSlot102;      // what SetTimer returned for K2000, 0 if never started
-extern UINT_PTR TimerSlot104;      // what SetTimer returned for Chenillard
+extern UINT_PTR K2000Timer;        // what SetTimer returned for K2000, 0 if never started
+extern UINT_PTR ChenillardTimer;   // what SetTimer returned for Chenillard, 0 if never started
 extern short LastStatusValue;      // the status register as last polled
 
 DWORD AscendingSweep();

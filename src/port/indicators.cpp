@@ -45,6 +45,16 @@ LRESULT DelaySliderPosition()
     return SendMessageA(DelaySlider, TBM_GETPOS, 0, 0);
 }
 
+UINT_PTR StartMainTimer(UINT_PTR timer, UINT periodMs)
+{
+    return SetTimer(MainWindow, timer, periodMs, nullptr);
+}
+
+void StopMainTimer(UINT_PTR timer)
+{
+    KillTimer(MainWindow, timer);
+}
+
 void ClearOutputs()
 {
     PortWrite(DATA_PORT, 0);

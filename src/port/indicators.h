@@ -35,10 +35,13 @@ struct ShownPicture {
 extern ShownPicture ShownPictures[INDICATOR_SLOTS];
 
 // The model's calls into the window system: the pictures of the indicators,
-// the status box's text, and the delay slider's position.
+// the status box's text, the delay slider's position, and the timers of
+// MainWindow (StartMainTimer returns what SetTimer returned).
 void ShowIndicator(int slot, HBITMAP image);
 void ShowStatusText(const char* text);
 LRESULT DelaySliderPosition();
+UINT_PTR StartMainTimer(UINT_PTR timer, UINT periodMs);
+void StopMainTimer(UINT_PTR timer);
 void ClearOutputs();
 void ShowSensorsIdle();
 void WriteOutputs(short port, short value);

@@ -4,8 +4,9 @@
 // Layers: src/ui is the view (the entry function, the main window, the control
 // panel); src/effects and src/port are the model. The model reaches the window
 // system only through src/port/indicators.cpp: ShowIndicator, its one call for
-// the pictures, and ShowStatusText and DelaySliderPosition for the two panel
-// controls it writes and reads. Every layer may include this header.
+// the pictures, ShowStatusText and DelaySliderPosition for the two panel
+// controls it writes and reads, and StartMainTimer and StopMainTimer for the
+// effects' timers. Every layer may include this header.
 #ifndef HANDLES_H
 #define HANDLES_H
 
@@ -16,6 +17,16 @@ constexpr UINT_PTR TIMER_K2000 = 102;         // 10 ms: RunK2000
 constexpr UINT_PTR TIMER_SENSOR_RESET = 103;  // 500 ms: SensorResetTick
 constexpr UINT_PTR TIMER_CHENILLARD = 104;    // 10 ms: RunChenillard
 constexpr UINT_PTR TIMER_EXTINGUISH = 106;    // 1 ms: ExtinguishTick
+
+constexpr UINT SENSOR_POLL_PERIOD_MS = 1;
+constexpr UINT EFFECT_PERIOD_MS = 10;          // K2000 and Chenillard, each
+constexpr UINT SENSOR_RESET_PERIOD_MS = 500;
+constexpr UINT EXTINGUISH_PERIOD_MS = 1;
+
+// The delay slider: the step delay in ms, from 0 to 200, 100 at start.
+constexpr DWORD MIN_STEP_DELAY = 0;
+constexpr DWORD MAX_STEP_DELAY = 200;
+constexpr DWORD INITIAL_STEP_DELAY = 100;
 
 extern HINSTANCE Instance;  // the program's module, for its resources
 extern HWND MainWindow;     // receiver of every timer

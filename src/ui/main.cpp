@@ -56,11 +56,11 @@ static void OnCreate(HWND window)
     ControlPanel = CreateDialogParamA(Instance, MAKEINTRESOURCEA(IDD_CONTROL_PANEL), window,
                                       ControlPanelProc, 0);
     if (!ControlPanel)
-        MessageBoxA(nullptr, "Impossible de créer le module principal", "Erreur", 0);
+        MessageBoxA(nullptr, "Impossible de créer le module principal", "Erreur", MB_OK);
     ShowWindow(ControlPanel, SW_SHOW);
     PortWrite(DATA_PORT, 0);
-    SensorPollTimer = SetTimer(window, TIMER_SENSOR_POLL, 1, nullptr);
-    SensorResetTimer = SetTimer(window, TIMER_SENSOR_RESET, 500, nullptr);
+    SensorPollTimer = SetTimer(window, TIMER_SENSOR_POLL, SENSOR_POLL_PERIOD_MS, nullptr);
+    SensorResetTimer = SetTimer(window, TIMER_SENSOR_RESET, SENSOR_RESET_PERIOD_MS, nullptr);
     // After the first write, which they would hold up (a look at every control):
     // nothing paints, and no timer or message reaches the panel, before this
     // function has returned.

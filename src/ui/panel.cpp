@@ -15,7 +15,7 @@ static WNDPROC GroundProc;  // the white rectangle's own window procedure
 
 static void ReportError(const char* text)
 {
-    MessageBoxA(nullptr, text, "Erreur", 0);
+    MessageBoxA(nullptr, text, "Erreur", MB_OK);
 }
 
 static HBITMAP LoadIndicatorBitmap(int id)
@@ -31,9 +31,9 @@ static void InitialisePanel(HWND dialog)
     DelaySlider = GetDlgItem(dialog, IDC_DELAY_SLIDER);
     if (!DelaySlider)
         ReportError("Impossible d'initialiser le composant de selection d'intervalle de temps");
-    SendMessageA(DelaySlider, TBM_SETRANGEMAX, TRUE, 200);
-    SendMessageA(DelaySlider, TBM_SETRANGEMIN, TRUE, 0);
-    SendMessageA(DelaySlider, TBM_SETPOS, TRUE, 100);
+    SendMessageA(DelaySlider, TBM_SETRANGEMAX, TRUE, MAX_STEP_DELAY);
+    SendMessageA(DelaySlider, TBM_SETRANGEMIN, TRUE, MIN_STEP_DELAY);
+    SendMessageA(DelaySlider, TBM_SETPOS, TRUE, INITIAL_STEP_DELAY);
     StatusBox = GetDlgItem(dialog, IDC_STATUS_BOX);
 
     for (int slot = 0; slot < INDICATOR_SLOTS; ++slot) {
@@ -51,7 +51,7 @@ static void InitialisePanel(HWND dialog)
         ShowIndicator(slot, IndicatorImages.ledOff);
         ExtinguishFlags[slot] = 0;
     }
-    ExtinguishTimer = SetTimer(GetParent(dialog), TIMER_EXTINGUISH, 1, nullptr);
+    ExtinguishTimer = SetTimer(GetParent(dialog), TIMER_EXTINGUISH, EXTINGUISH_PERIOD_MS, nullptr);
     for (int slot = FIRST_SENSOR_SLOT; slot < INDICATOR_SLOTS; ++slot)
         ShowIndicator(slot, IndicatorImages.sensorIdle);
 }
@@ -79,7 +79,7 @@ static void SendTypedNumber()
     GetDlgItemTextA(ControlPanel, IDC_NUMBER_BOX, text, sizeof(text));
     for (size_t i = 0; i < strlen(text); ++i) {
         if (text[i] < '0' || text[i] > '9') {
-            MessageBoxA(nullptr, "Veuillez entrer un nombre valide", "Chiffre incorrect", 0);
+            MessageBoxA(nullptr, "Veuillez entrer un nombre valide", "Chiffre incorrect", MB_OK);
             return;  // a refused number writes nothing
         }
     }

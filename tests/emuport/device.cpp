@@ -13,6 +13,7 @@
 
 #include "emuport.h"
 #include "openfiles.h"
+#include "portnative.h"
 
 std::mutex DevicesLock;
 std::condition_variable ClaimChanged;
@@ -27,7 +28,6 @@ namespace {
 std::mutex IoctlLock;
 
 constexpr unsigned LP_GID = 7;          // Debian's lp group, the device files' group
-constexpr int TICKS_PER_SECOND = 10000000;
 constexpr int PHASE_FWD_IDLE = 1;  // the kernel's ieee1284_phase values
 constexpr int PHASE_REV_IDLE = 5;
 constexpr uint8_t DATA_FLOATING = 0xFF;  // what data lines turned into inputs read here
@@ -106,7 +106,7 @@ int ClaimedIoctl(int handle, unsigned cmd, void* data)
     case PPRCONTROL: return PutByte(data, d.control & CONTROL_LINES);
     case PPWDATA:
         d.data = GetByte(data);
-        d.record.push_back(WriteRecord{MonotonicRawTicks(), d.data});
+        d.record.push_back(WriteRecord{PortNativeTicks(), d.data});
         return 0;
     case PPWCONTROL: {
         uint8_t v = GetByte(data);  // bit 5 set turns the lines around; clear, it leaves them
@@ -161,12 +161,6 @@ bool NodeExists(const Device& d)
 
 }  // namespace
 
-int64_t MonotonicRawTicks()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
-    return int64_t(ts.tv_sec) * TICKS_PER_SECOND + ts.tv_nsec / 100;
-}
 
 void InitDevices(int count, int claimWaitMs)
 {

@@ -87,6 +87,4 @@ std::string DeviceStateText(int device);
 std::string RecordText(int device, int64_t offset, size_t size);
 int64_t RecordTextSize(int device);
 
-int64_t MonotonicRawTicks();
-
 #endif

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include "portnative.h"
 
 #include "emuport.h"
 
@@ -74,13 +75,6 @@ std::vector<Recorded> Record()
     return r;
 }
 
-int64_t Now()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
-    return int64_t(ts.tv_sec) * 10000000 + ts.tv_nsec / 100;
-}
-
 // The ioctl's errno, 0 on success.
 int Ioctl(int fd, unsigned long cmd, void* arg = nullptr) { return ioctl(fd, cmd, arg) == 0 ? 0 : errno; }
 int WriteData(int fd, unsigned char v) { return Ioctl(fd, PPWDATA, &v); }
@@ -130,10 +124,10 @@ TEST_F(EmuPort, RecordsEveryDataWriteInOrderWithItsTime)
     ASSERT_GE(fd, 0);
     ASSERT_EQ(0, Ioctl(fd, PPCLAIM));
     const int count = 1500;  // more than one read of the record file
-    int64_t before = Now();
+    int64_t before = PortNativeTicks();
     for (int i = 0; i < count; i++)
         ASSERT_EQ(0, WriteData(fd, static_cast<unsigned char>(i * 7)));
-    int64_t after = Now();
+    int64_t after = PortNativeTicks();
     unsigned char last = 0;
     EXPECT_EQ(0, Ioctl(fd, PPRDATA, &last));
     EXPECT_EQ((count - 1) * 7 % 256, last);

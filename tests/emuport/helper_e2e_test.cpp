@@ -242,8 +242,7 @@ TEST_F(HelperOnEmulatedPort, EachDeviceFaultGivesItsCodeAndMessage)
     EXPECT_LT(waited.count(), BUSY_GIVE_UP_MS + 2000) << "said after about 2 s";
     EXPECT_NE(nullptr, strstr(s->faultText, "occupé")) << s->faultText;
     ASSERT_EQ(0, Control("normal"));
-    EXPECT_TRUE(WaitUntil([&] { return AtomicLoad(&s->helperState) == HELPER_AWAKE ||
-                                       AtomicLoad(&s->helperState) == HELPER_SLEEPING; }, HELPER_WAIT_MS * 2))
+    EXPECT_TRUE(WaitUntil([&] { return PortHelperHoldsPort(AtomicLoad(&s->helperState)); }, HELPER_WAIT_MS * 2))
         << "the port taken once its holder lets go";
 
     // The device vanishes mid-session: the helper says so and keeps trying;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <string>
 
+#include "portnative.h"
 #include "ppdev.h"
 
 constexpr char DEVICE[] = "/dev/parport0";
@@ -26,13 +27,6 @@ constexpr int RETRY_LIMIT_MS = 2000;    // ... and given up after this
 constexpr int KILL_AFTER_MS = 500;      // the queued claimer is killed after this
 constexpr int STUCK_MS = 2000;          // a release still blocked after this is a deadlock
 constexpr int HELPER_FREED_MS = 1000;   // the helper's way, the port freed during its tries
-
-static int64_t NowMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
 
 static void Ignore(int) {}
 
@@ -58,9 +52,9 @@ static pid_t Hold(int ms)
         int fd = open(DEVICE, O_RDWR);
         ioctl(fd, PPCLAIM);
         usleep(ms * 1000);
-        int64_t t0 = NowMs();
+        int64_t t0 = PortNativeMs();
         int r = ioctl(fd, PPRELEASE);
-        printf("HOLDER released the port (%d) after %lld ms in PPRELEASE\n", r, static_cast<long long>(NowMs() - t0));
+        printf("HOLDER released the port (%d) after %lld ms in PPRELEASE\n", r, static_cast<long long>(PortNativeMs() - t0));
         fflush(stdout);
         close(fd);
         _exit(0);
@@ -79,9 +73,9 @@ static std::string Waiter(const char* way)
         snprintf(text, sizeof text, "one claim cut once: %s, then closed", r == 0 ? "claimed" : strerror(errno));
     } else if (strcmp(way, "retried") == 0) {
         Alarm(RETRY_PERIOD_MS, true);
-        int64_t end = NowMs() + RETRY_LIMIT_MS;
+        int64_t end = PortNativeMs() + RETRY_LIMIT_MS;
         int r, n = 0;
-        while ((r = ioctl(fd, PPCLAIM)) != 0 && errno == EINTR && NowMs() < end)
+        while ((r = ioctl(fd, PPCLAIM)) != 0 && errno == EINTR && PortNativeMs() < end)
             ++n;
         Alarm(0, false);
         snprintf(text, sizeof text, "claim retried %d times after EINTR on one file, then closed", n);

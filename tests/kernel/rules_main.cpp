@@ -52,10 +52,10 @@ static bool RunCase(const RulesTarget& t, const RulesEntry& c)
         _exit(w == ssize_t(line.size()) ? 0 : 1);
     }
     close(pipes[1]);
-    int64_t end = NowMs() + RULES_CASE_LIMIT_S * 1000;
+    int64_t end = PortNativeMs() + RULES_CASE_LIMIT_S * 1000;
     int status = 0;
     while (waitpid(child, &status, WNOHANG) == 0) {
-        if (NowMs() > end) {
+        if (PortNativeMs() > end) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
             break;

@@ -1,5 +1,7 @@
 // See rules_support.h.
 #include "rules_support.h"
+#include "portnative.h"
+#include "ppdev.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,9 +13,6 @@
 #include <time.h>
 #include <unistd.h>
 
-constexpr int MS_PER_S = 1000;
-constexpr long NS_PER_MS = 1000000;
-constexpr int US_PER_MS = 1000;
 
 static void Ignore(int) {}
 
@@ -38,40 +37,17 @@ int OpenDevice(const std::string& path)
     return fd >= 0 ? fd : -errno;
 }
 
-static void ArmAlarm(int ms)
-{
-    itimerval t;
-    memset(&t, 0, sizeof t);
-    t.it_value.tv_sec = ms / MS_PER_S;
-    t.it_value.tv_usec = (ms % MS_PER_S) * US_PER_MS;
-    t.it_interval = t.it_value;  // repeating: an alarm before the call blocks leaves the next
-    setitimer(ITIMER_REAL, &t, nullptr);
-}
-
 int ClaimCut(int fd, int ms)
 {
-    Catch(SIGALRM);
-    ArmAlarm(ms);
+    PpdevArmClaimTimer(ms);  // repeating: an alarm before the call blocks leaves the next
     int err = Ioctl(fd, PPCLAIM);
-    ArmAlarm(0);
+    PpdevArmClaimTimer(0);
     return err;
-}
-
-int64_t NowMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * MS_PER_S + t.tv_nsec / NS_PER_MS;
 }
 
 void SleepMs(int ms)
 {
-    int64_t end = NowMs() + ms;
-    int64_t left;
-    while ((left = end - NowMs()) > 0) {
-        timespec t = { time_t(left / MS_PER_S), long(left % MS_PER_S) * NS_PER_MS };
-        nanosleep(&t, nullptr);
-    }
+    PortNativeSleepUntilMs(PortNativeMs() + ms);
 }
 
 std::string ErrName(int err)
@@ -121,8 +97,8 @@ void StartBlocked(BlockedCall* c, int fd, unsigned long cmd)
 
 bool WaitDone(BlockedCall* c, int ms)
 {
-    int64_t end = NowMs() + ms;
-    while (!c->done && NowMs() < end)
+    int64_t end = PortNativeMs() + ms;
+    while (!c->done && PortNativeMs() < end)
         SleepMs(1);
     return c->done;
 }

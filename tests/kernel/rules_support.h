@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <atomic>
 #include <string>
+#include "portnative.h"  // PortNativeMs, the clock of deadlines
 
 constexpr int RULES_STILL_MS = 150;    // a call still blocked this long is taken to wait
 constexpr int RULES_PROMPT_MS = 2000;  // a call that should end soon ends within this
@@ -17,7 +18,6 @@ int Ioctl(int fd, unsigned long cmd, void* arg = nullptr);
 int OpenDevice(const std::string& path);
 // PPCLAIM cut by SIGALRM after `ms` if it blocks: 0 or the errno (EINTR when cut).
 int ClaimCut(int fd, int ms);
-int64_t NowMs();
 void SleepMs(int ms);
 // "EINVAL" for EINVAL, "0" for 0.
 std::string ErrName(int err);

@@ -15,6 +15,7 @@
 #include <sys/types.h>
 #include <string>
 #include "portcore.h"
+#include "portnative.h"  // PortNativeMs, the clock of deadlines
 
 constexpr uint8_t SESSION_MARK_START[] = { 0xA5, 0x5A, 0xC3 };  // then the session's id
 constexpr uint8_t SESSION_MARK_END[] = { 0x3C, 0xC3, 0x5A };    // then the session's id
@@ -70,7 +71,6 @@ void Pass(const std::string& name);
 void Fail(const std::string& name, const std::string& why);
 // Prints PASS or FAIL by the outcome; returns `ok`.
 bool Report(const std::string& name, bool ok, const std::string& why);
-int64_t NowMs();
 
 // The subcommands (session_wire.cpp, session_held.cpp, session_faults.cpp),
 // each printing its checks under the given name.

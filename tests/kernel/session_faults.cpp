@@ -38,7 +38,7 @@ static CheckRun RunCheck(const std::string& helper, const std::string& device)
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         return r;
-    int64_t start = NowMs();
+    int64_t start = PortNativeMs();
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], STDOUT_FILENO);
@@ -56,7 +56,7 @@ static CheckRun RunCheck(const std::string& helper, const std::string& device)
     kill(pid, SIGKILL);  // nothing if it ended
     int status = 0;
     waitpid(pid, &status, 0);
-    r.ms = NowMs() - start;
+    r.ms = PortNativeMs() - start;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
 }
@@ -82,8 +82,8 @@ static bool SessionFails(const std::string& helper, const std::string& device, P
     if (!LiveOpen(&l, device, why))
         return false;
     LiveStartHelper(&l, helper);
-    int64_t end = NowMs() + SESSION_SETTLE_MS;
-    while (!FaultIs(&l, code) && NowMs() < end)
+    int64_t end = PortNativeMs() + SESSION_SETTLE_MS;
+    while (!FaultIs(&l, code) && PortNativeMs() < end)
         usleep(1000);
     *why = "fault " + std::to_string(AtomicLoad(&l.s->fault)) + " « " + l.s->faultText + " », helper state " +
            std::to_string(AtomicLoad(&l.s->helperState));

@@ -23,11 +23,11 @@ static std::string StateWords(Live* l)
 // Starts the helper on a held port and waits until it says so.
 static std::string SaidBusy(Live* l, const std::string& helper)
 {
-    int64_t start = NowMs();
+    int64_t start = PortNativeMs();
     LiveStartHelper(l, helper);
     if (!WaitFor(FaultSaid, l, SESSION_SAID_MAX_MS + SESSION_SETTLE_MS))
         return "never said the port was held";
-    int64_t ms = NowMs() - start;
+    int64_t ms = PortNativeMs() - start;
     if (ms < SESSION_SAID_MIN_MS || ms > SESSION_SAID_MAX_MS)
         return "said after " + std::to_string(ms) + " ms";
     if (AtomicLoad(&l->s->fault) != PORT_FAULT_BUSY || !strstr(l->s->faultText, "occupé"))

@@ -21,13 +21,6 @@ constexpr int HOLDER_READY_MS = 3000;
 constexpr int MS_PER_S = 1000;
 constexpr long NS_PER_MS = 1000000;
 
-int64_t NowMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * MS_PER_S + t.tv_nsec / NS_PER_MS;
-}
-
 void Pass(const std::string& name)
 {
     printf("PASS %s\n", name.c_str());
@@ -107,10 +100,10 @@ bool LiveWaitHelper(Live* l, int ms)
 {
     if (l->helper < 0)
         return true;
-    int64_t end = NowMs() + ms;
+    int64_t end = PortNativeMs() + ms;
     int status = 0;
     bool ended;
-    while (!(ended = waitpid(l->helper, &status, WNOHANG) == l->helper) && NowMs() < end)
+    while (!(ended = waitpid(l->helper, &status, WNOHANG) == l->helper) && PortNativeMs() < end)
         usleep(1000);
     if (!ended) {
         kill(l->helper, SIGKILL);
@@ -149,9 +142,9 @@ void LiveClose(Live* l)
 
 bool WaitFor(bool (*cond)(Live*), Live* l, int ms)
 {
-    int64_t end = NowMs() + ms;
+    int64_t end = PortNativeMs() + ms;
     while (!cond(l)) {
-        if (NowMs() >= end)
+        if (PortNativeMs() >= end)
             return false;
         usleep(1000);
     }
@@ -160,8 +153,7 @@ bool WaitFor(bool (*cond)(Live*), Live* l, int ms)
 
 bool Serving(Live* l)
 {
-    uint32_t st = AtomicLoad(&l->s->helperState);
-    return st == HELPER_AWAKE || st == HELPER_SLEEPING;
+    return PortHelperHoldsPort(AtomicLoad(&l->s->helperState));
 }
 
 bool FaultSaid(Live* l)

@@ -42,8 +42,8 @@ static void Click(Live* l, uint16_t value)
 
 static bool StatusBecomes(Live* l, int32_t value, int ms)
 {
-    int64_t end = NowMs() + ms;
-    while (AtomicLoad(&l->s->status) != value && NowMs() < end)
+    int64_t end = PortNativeMs() + ms;
+    while (AtomicLoad(&l->s->status) != value && PortNativeMs() < end)
         usleep(1000);
     return AtomicLoad(&l->s->status) == value;
 }

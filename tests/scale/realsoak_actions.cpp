@@ -36,11 +36,10 @@ static int Pick(SoakRun& r, int lo, int hi)
 bool HelperBeating(SoakRun& r, int32_t notPid)
 {
     PortState* s = r.state;
-    uint32_t st = AtomicLoad(&s->helperState);
     int32_t pid = AtomicLoad(&s->helperPid);
-    int64_t age = SharedPortNow() - AtomicLoad(&s->helperBeat);
-    return pid != 0 && pid != notPid && (st == HELPER_AWAKE || st == HELPER_SLEEPING) &&
-           age < s->frequency * HELPER_LOST_MS / 1000;
+    PortHelperJudge judge = { s->frequency, HELPER_LOST_MS, false, true, nullptr };
+    return pid != 0 && pid != notPid && PortHelperHoldsPort(AtomicLoad(&s->helperState)) &&
+           PortHelperAlive(s, SharedPortNow(), judge);
 }
 
 bool WaitHelper(SoakRun& r, int32_t notPid)

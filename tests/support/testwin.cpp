@@ -92,7 +92,7 @@ void DestroyTestPanel(TestPanel& p)
         *b = nullptr;
     }
     MainWindow = ControlPanel = DelaySlider = StatusBox = nullptr;
-    TimerSlot102 = TimerSlot104 = 0;
+    K2000Timer = ChenillardTimer = 0;
     p = TestPanel();
 }
 

@@ -69,11 +69,9 @@ static void AppendHeader(std::string& out, const VcdTrace& t)
     out += "$upscope $end\n$enddefinitions $end\n";
 }
 
-std::string VcdText(const VcdTrace& t)
+// The levels at time 0 (in levels) as the $dumpvars block.
+static void AppendInitialLevels(std::string& out, const VcdTrace& t, int* levels)
 {
-    std::string out;
-    AppendHeader(out, t);
-    int levels[WIRE_COUNT];
     DataLevels(t.initialData, levels);
     StatusLevels(t.initialStatus, levels);
     out += "#0\n$dumpvars\n";
@@ -83,6 +81,29 @@ std::string VcdText(const VcdTrace& t)
         out += '\n';
     }
     out += "$end\n";
+}
+
+// A line for each wire whose level next changes; levels takes them.
+static std::string ChangedWires(int* levels, const int* next)
+{
+    std::string changes;
+    for (int w = 0; w < WIRE_COUNT; ++w) {
+        if (next[w] != levels[w]) {
+            changes += LevelChar(next[w]);
+            changes += WIRE_IDS[w];
+            changes += '\n';
+            levels[w] = next[w];
+        }
+    }
+    return changes;
+}
+
+std::string VcdText(const VcdTrace& t)
+{
+    std::string out;
+    AppendHeader(out, t);
+    int levels[WIRE_COUNT];
+    AppendInitialLevels(out, t, levels);
 
     int64_t last = 0;  // time of the last block written
     size_t wi = 0, si = 0;
@@ -107,15 +128,7 @@ std::string VcdText(const VcdTrace& t)
             StatusLevels(t.statusChanges[si].value, next);
             ++si;
         }
-        std::string changes;
-        for (int w = 0; w < WIRE_COUNT; ++w) {
-            if (next[w] != levels[w]) {
-                changes += LevelChar(next[w]);
-                changes += WIRE_IDS[w];
-                changes += '\n';
-                levels[w] = next[w];
-            }
-        }
+        std::string changes = ChangedWires(levels, next);
         if (changes.empty())
             continue;
         int64_t time = TicksToMicroseconds(t.originTicks, ticks, t.frequency);

@@ -220,26 +220,21 @@ Picture DrawBanner()
 
 // The icon: a red LED seen from the side, dome and collar, with two grey leads,
 // in the standard 16-colour palette, transparent around it.
-bool WriteIcon(const std::string& path)
+constexpr int ICON_SIDE = 32;
+typedef int IconPixels[ICON_SIDE][ICON_SIDE];  // palette indexes, ICON_TRANSPARENT around
+enum { ICON_TRANSPARENT = -1, BLACK = 0, DARK_RED = 1, DARK_GREY = 8, GREY = 7, RED = 9, WHITE_INDEX = 15 };
+constexpr int LEADS_TOP = 23;  // rows from here down are the leads, never outlined
+
+void DrawLed(IconPixels image)
 {
-    enum { TRANSPARENT = -1, BLACK = 0, DARK_RED = 1, DARK_GREY = 8, GREY = 7, RED = 9, WHITE_INDEX = 15 };
-    static const uint8_t PALETTE[16][3] = {  // R, G, B
-        {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
-        {0, 0, 128},   {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-        {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
-        {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
-    };
-    int image[32][32];
-    for (auto& row : image)
-        for (int& v : row)
-            v = TRANSPARENT;
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
+    for (int y = 0; y < ICON_SIDE; ++y)
+        for (int x = 0; x < ICON_SIDE; ++x) {
+            image[y][x] = ICON_TRANSPARENT;
             double cx = x + 0.5 - 16.0;
             bool dome = y < 12 && std::hypot(cx, y + 0.5 - 12.0) < 9.0;
             bool body = y >= 12 && y < 20 && std::fabs(cx) < 9.0;
-            bool collar = y >= 20 && y < 23 && std::fabs(cx) < 11.0;
-            bool leads = y >= 23 && y < 31 && (x == 11 || x == 12 || x == 19 || x == 20);
+            bool collar = y >= 20 && y < LEADS_TOP && std::fabs(cx) < 11.0;
+            bool leads = y >= LEADS_TOP && y < 31 && (x == 11 || x == 12 || x == 19 || x == 20);
             if (dome || body)
                 image[y][x] = cx > 4.0 ? DARK_RED : RED;
             if (collar)
@@ -250,20 +245,56 @@ bool WriteIcon(const std::string& path)
             if (highlight)
                 image[y][x] = WHITE_INDEX;
         }
-    // Outline every drawn pixel that touches the transparent surround, leads excepted.
-    int outlined[32][32];
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
+}
+
+// Outlines every drawn pixel that touches the transparent surround, leads excepted.
+void Outline(const IconPixels image, IconPixels outlined)
+{
+    for (int y = 0; y < ICON_SIDE; ++y)
+        for (int x = 0; x < ICON_SIDE; ++x) {
             outlined[y][x] = image[y][x];
-            if (image[y][x] == TRANSPARENT || y >= 23)
+            if (image[y][x] == ICON_TRANSPARENT || y >= LEADS_TOP)
                 continue;
             for (int dy = -1; dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx) {
                     int nx = x + dx, ny = y + dy;
-                    if (nx < 0 || ny < 0 || nx >= 32 || ny >= 32 || image[ny][nx] == TRANSPARENT)
+                    if (nx < 0 || ny < 0 || nx >= ICON_SIDE || ny >= ICON_SIDE ||
+                        image[ny][nx] == ICON_TRANSPARENT)
                         outlined[y][x] = BLACK;
                 }
         }
+}
+
+// The colour bits (4 per pixel) and the transparency mask, bottom row first.
+void PutIconPixels(std::vector<uint8_t>& out, const IconPixels p)
+{
+    for (int y = ICON_SIDE - 1; y >= 0; --y)
+        for (int x = 0; x < ICON_SIDE; x += 2) {
+            int hi = p[y][x] < 0 ? 0 : p[y][x];
+            int lo = p[y][x + 1] < 0 ? 0 : p[y][x + 1];
+            out.push_back(uint8_t(hi << 4 | lo));
+        }
+    for (int y = ICON_SIDE - 1; y >= 0; --y)
+        for (int x = 0; x < ICON_SIDE; x += 8) {
+            uint8_t bits = 0;
+            for (int i = 0; i < 8; ++i)
+                if (p[y][x + i] < 0)
+                    bits |= uint8_t(0x80 >> i);
+            out.push_back(bits);
+        }
+}
+
+bool WriteIcon(const std::string& path)
+{
+    static const uint8_t PALETTE[16][3] = {  // R, G, B
+        {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+        {0, 0, 128},   {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+        {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
+        {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+    };
+    IconPixels image, outlined;
+    DrawLed(image);
+    Outline(image, outlined);
 
     const uint32_t xorSize = 32 * 32 / 2, andSize = 32 * 4;
     const uint32_t imageBytes = 40 + 16 * 4 + xorSize + andSize;  // 744
@@ -286,20 +317,7 @@ bool WriteIcon(const std::string& path)
         out.push_back(c[0]);
         out.push_back(0);
     }
-    for (int y = 31; y >= 0; --y)
-        for (int x = 0; x < 32; x += 2) {
-            int hi = outlined[y][x] < 0 ? 0 : outlined[y][x];
-            int lo = outlined[y][x + 1] < 0 ? 0 : outlined[y][x + 1];
-            out.push_back(uint8_t(hi << 4 | lo));
-        }
-    for (int y = 31; y >= 0; --y)
-        for (int x = 0; x < 32; x += 8) {
-            uint8_t bits = 0;
-            for (int i = 0; i < 8; ++i)
-                if (outlined[y][x + i] < 0)
-                    bits |= uint8_t(0x80 >> i);
-            out.push_back(bits);
-        }
+    PutIconPixels(out, outlined);
     if (out.size() != 6 + 16 + imageBytes) {
         std::fprintf(stderr, "%s: unexpected size %zu\n", path.c_str(), out.size());
         return false;

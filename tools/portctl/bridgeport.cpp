@@ -3,11 +3,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <linux/futex.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include "bridge.h"
@@ -27,13 +25,6 @@ static void Pause()
     usleep(POLL_US);
 }
 
-// Wakes the helper if it sleeps (see the bridge in portstate.h).
-static void Ring(PortState* s)
-{
-    if (PortStateRing(s))
-        syscall(SYS_futex, &s->doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-}
-
 // The self-test's state file: SELFTEST_STATE_FILE in the session's folder.
 static bool SelftestStatePath(char* out, size_t size, std::string* error)
 {
@@ -44,7 +35,8 @@ static bool SelftestStatePath(char* out, size_t size, std::string* error)
     }
     char* slash = strrchr(out, '/');
     if (!slash || static_cast<size_t>(slash + 1 - out) + sizeof SELFTEST_STATE_FILE > size) {
-        *error = "chemin du fichier d'état trop long (XDG_RUNTIME_DIR)";
+        PortStatePathTooLong(err, sizeof err);
+        *error = err;
         return false;
     }
     memcpy(slash + 1, SELFTEST_STATE_FILE, sizeof SELFTEST_STATE_FILE);
@@ -155,7 +147,7 @@ static bool WaitUntilServing(BridgePort* p, std::string* error)
     int64_t deadline = Deadline(BRIDGE_READY_MS);
     for (;;) {
         uint32_t state = AtomicLoad(&s->helperState);
-        if ((state == HELPER_AWAKE || state == HELPER_SLEEPING) && AtomicLoad(&s->helperPid) == p->helper)
+        if (PortHelperHoldsPort(state) && AtomicLoad(&s->helperPid) == p->helper)
             return true;
         *error = HelperTrouble(p);
         if (!error->empty())
@@ -193,8 +185,7 @@ bool BridgePortWrite(BridgePort* p, uint8_t data, std::string* error)
 {
     PortState* s = p->session.state;
     SessionValidate(&p->session);
-    p->lastWrite = PortStateAppend(s, PORT_DATA, data, PortNativeTicks);
-    Ring(s);
+    p->lastWrite = PortNativeWrite(s, -1, PORT_DATA, data);
     *error = HelperTrouble(p);
     return error->empty();
 }
@@ -225,7 +216,7 @@ bool BridgePortRead(BridgePort* p, int32_t* status, std::string* error)
     auto fresh = [&] {
         PortStateNoteRead(s, PortNativeTicks());
         if (!rung)
-            Ring(s);
+            PortNativeRing(s);
         rung = true;
         return AtomicLoad(&s->statusTicks) >= after;
     };

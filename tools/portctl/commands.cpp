@@ -156,12 +156,12 @@ static int Follow(const PortctlHost& h, long limit)
         if (AtomicLoad(&s->resets) != resets || PortStateWriteCount(s) < cursor) {
             resets = AtomicLoad(&s->resets);
             cursor = 0;
-            printf("# etat partage reinitialise\n");
+            printf("# état partagé réinitialisé\n");
         }
         int64_t next = cursor, dropped = 0;
         size_t n = CopyJournal(h, cursor, batch, &next, &dropped);
         if (dropped > 0)
-            printf("# %lld ecritures perdues\n", static_cast<long long>(dropped));
+            printf("# %lld écritures perdues\n", static_cast<long long>(dropped));
         for (size_t i = 0; i < n && (limit < 0 || shown < limit); ++i, ++shown)
             PrintWrite(batch[i], start, AtomicLoad(&s->frequency));
         if (n > 0 || dropped > 0)

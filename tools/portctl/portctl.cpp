@@ -26,11 +26,6 @@ static bool Stopped()
     return InterlockedCompareExchange(&StopAsked, 0, 0) != 0;
 }
 
-static int64_t Now()
-{
-    return SharedPortNow();
-}
-
 static void SleepMs(int ms)
 {
     Sleep(static_cast<DWORD>(ms));
@@ -39,7 +34,7 @@ static void SleepMs(int ms)
 static void SleepUntil(int64_t ticks)
 {
     for (;;) {
-        int64_t left = ticks - Now();
+        int64_t left = ticks - SharedPortNow();
         if (left <= 0 || Stopped())
             return;
         int64_t ms = left * 1000 / Frequency;
@@ -52,7 +47,7 @@ static void SleepUntil(int64_t ticks)
 
 static void Pause(int64_t ns)
 {
-    SleepUntil(Now() + NsToTicks(ns, Frequency));
+    SleepUntil(SharedPortNow() + NsToTicks(ns, Frequency));
 }
 
 static void Validate(PortState* s)
@@ -79,7 +74,7 @@ static int RunOnState(const PortctlArgs& a)
         fprintf(stderr, "%s : état partagé du port inaccessible : %s\n", NAME, e);
         return PORTCTL_EXIT_FAILED;
     }
-    PortctlHost h = { NAME, s, Frequency, Now, SleepMs, SleepUntil, Validate, SharedPortExists, Stopped };
+    PortctlHost h = { NAME, s, Frequency, SharedPortNow, SleepMs, SleepUntil, Validate, SharedPortExists, Stopped };
     int rc = RunPortctlCommand(a, h);
     fflush(stdout);
     return rc;

@@ -25,13 +25,6 @@ static std::vector<int> PassWrites(const std::vector<int>& values)
     return out;
 }
 
-static int64_t Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-}
-
 class Effects : public ::testing::Test {
 protected:
     void SetUp() override { panel = CreateTestPanel(TimerDispatchProc); }
@@ -68,7 +61,7 @@ TEST_F(Effects, EveryValueIsHeldForTheDelay)
     SetDelay(20);
     int64_t mark = JournalMark();
     RunK2000();
-    int64_t end = Now();
+    int64_t end = SharedPortNow();
     std::vector<JournalWrite> w = JournalSince(mark);
     ASSERT_EQ(w.size(), 32u);
     // From each value to the clear of the next step, and from the last to the end of the pass.
@@ -170,7 +163,7 @@ TEST_F(Effects, StartTwiceIsOneTimerThatOneStopEnds)
     SetDelay(0);
     StartK2000();
     StartK2000();
-    EXPECT_EQ(TimerSlot102, TIMER_K2000);
+    EXPECT_EQ(K2000Timer, TIMER_K2000);
     int64_t mark = JournalMark();
     ASSERT_TRUE(PumpUntil([&] { return JournalMark() - mark >= 3 * 32; }, WaitMs()));
     EXPECT_EQ((JournalMark() - mark) % 32, 0) << "whole passes only";
@@ -183,7 +176,7 @@ TEST_F(Effects, StartTwiceIsOneTimerThatOneStopEnds)
     mark = JournalMark();
     LetTimePass(100);
     EXPECT_TRUE(JournalSince(mark).empty());
-    EXPECT_EQ(TimerSlot102, TIMER_K2000) << "the slot keeps its value";
+    EXPECT_EQ(K2000Timer, TIMER_K2000) << "the slot keeps its value";
 
     StopEffects();  // again: the kill does nothing, the port is cleared again
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0 }));
@@ -201,8 +194,8 @@ TEST_F(Effects, StopWithNothingStartedOnlyClearsThePort)
     EXPECT_EQ(ValuesSince(mark), (std::vector<int>{ 0, 0 }));
     EXPECT_EQ(SharedPortAttach()->data, 0);
     EXPECT_EQ(ExtinguishFlags[0], 0);
-    EXPECT_EQ(TimerSlot102, 0u);
-    EXPECT_EQ(TimerSlot104, 0u);
+    EXPECT_EQ(K2000Timer, 0u);
+    EXPECT_EQ(ChenillardTimer, 0u);
     EXPECT_TRUE(KillTimer(panel.main, TIMER_CHENILLARD)) << "the timer was left running";
 }
 

@@ -51,9 +51,14 @@ extern int ShownData;                    // data value the LEDs showed at the la
 extern int64_t PaintedWrites;            // trace length the bottom line showed
 extern LONG64 FrameCount;                // paints since the start
 
-int64_t Now();             // the performance counter
 int64_t SpanTicks();       // the chart's span at the current zoom, in counter ticks
 ChartView CurrentView();   // the chart as it shows now, live or frozen
+void SyncSwitches(int32_t status);  // the switches as the status register has them
+
+// The window's commands (vbench_commands.cpp).
+void OnCommand(HWND window, int id, int code);
+void OnMouseWheel(HWND window, WPARAM wParam, LPARAM lParam);
+void OnChartClick(HWND window, LPARAM lParam);
 
 // Paints what WM_PAINT asks for through a back buffer (vbench_paint.cpp).
 void PaintBench(HWND window);

@@ -22,17 +22,10 @@ static std::vector<StatusChange> StatusStorage; // ring storage of Statuses
 static StatusTrace Statuses;                    // status values seen, for the dump
 static int64_t StartTicks;                      // when the bench attached
 
-int64_t Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-}
-
 void RecordStatus(int32_t value)
 {
     CurrentStatus = value;
-    StatusTraceAppend(&Statuses, StatusChange{ Now(), value });
+    StatusTraceAppend(&Statuses, StatusChange{ SharedPortNow(), value });
 }
 
 void ReadJournal()
@@ -67,7 +60,7 @@ bool SaveTrace(const char* path, size_t* writes)
 {
     std::vector<JournalWrite> entries = TraceEntries(Trace);
     std::vector<StatusChange> changes = StatusTraceEntries(Statuses);
-    int64_t now = Now();
+    int64_t now = SharedPortNow();
     int64_t origin = StartTicks;
     if (!entries.empty() && entries.front().ticks < origin)
         origin = entries.front().ticks;
@@ -92,7 +85,7 @@ bool SaveTrace(const char* path, size_t* writes)
 void AttachPort()
 {
     Port = SharedPortAttach();
-    StartTicks = Now();
+    StartTicks = SharedPortNow();
     SeenResets = Port->resets;
     int64_t total = SharedPortWriteCount(Port);
     JournalCursor = total > static_cast<int64_t>(PORTSTATE_JOURNAL_CAPACITY)

@@ -1,0 +1,2 @@
+// The port layer including nothing above it.
+#include <windows.h>

@@ -1,0 +1,1 @@
+// A view header: the layer check's fixture.
