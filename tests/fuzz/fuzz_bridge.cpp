@@ -26,6 +26,19 @@ void PortNativeSleep(int)
     ++Sleeps;
 }
 
+int64_t PortNativeMs()
+{
+    return PortNativeTicks() / (PORTSTATE_NATIVE_FREQUENCY / 1000);
+}
+
+// A sleep until a deadline moves the fake clock there at once.
+void PortNativeSleepUntilMs(int64_t until)
+{
+    ++Sleeps;
+    if (until * (PORTSTATE_NATIVE_FREQUENCY / 1000) > FakeTicks)
+        FakeTicks = until * (PORTSTATE_NATIVE_FREQUENCY / 1000);
+}
+
 // Process identities as /proc would give them: some pids live, others gone.
 uint32_t PortProcessIdentity(int32_t pid)
 {
